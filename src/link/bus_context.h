@@ -1,0 +1,51 @@
+#pragma once
+// The state of the bus for the command in progress: what to send, what to
+// expect and what came back. One instance; cleared at the start of every command.
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "log/text.h"
+
+namespace velkor::link {
+
+inline constexpr std::size_t bus_buffer_size = 512;
+
+enum answer_mode : std::uint32_t {
+    answer_none = 0,   // nothing awaited
+    answer_short = 1,  // the single acknowledgement character E5
+    answer_long = 2,   // a long frame
+};
+
+struct bus_context {
+    text<512> bus_name;  // contains "ttyS": the serial line; else a file path
+    std::uint32_t baud_rate = 0;
+    std::uint32_t answer_mode = answer_none;
+    std::array<std::uint8_t, bus_buffer_size> send_buffer{};
+    std::int32_t send_length = 0;
+    std::array<std::uint8_t, bus_buffer_size> receive_buffer{};
+    std::int32_t receive_length = 0;  // 0: no answer
+
+    std::span<const std::uint8_t> sent() const { return std::span(send_buffer).first(clamped(send_length)); }
+    std::span<const std::uint8_t> received() const
+    {
+        return std::span(receive_buffer).first(clamped(receive_length));
+    }
+    void clear_receive()
+    {
+        receive_buffer.fill(0);
+        receive_length = 0;
+    }
+
+private:
+    static std::size_t clamped(std::int32_t n)
+    {
+        return n <= 0 ? 0 : n > static_cast<std::int32_t>(bus_buffer_size) ? bus_buffer_size : static_cast<std::size_t>(n);
+    }
+};
+
+// Whether the bus name selects the serial line.
+inline bool is_serial_bus(const bus_context& bus) { return bus.bus_name.view().find("ttyS") != std::string_view::npos; }
+
+} // namespace velkor::link

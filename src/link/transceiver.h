@@ -1,0 +1,77 @@
+#pragma once
+// One exchange on the M-Bus line: pre-send pause, line speed, send, and the
+// answer collected by a receive thread within a time-out computed from the
+// baud rate and the frame lengths.
+
+#include <atomic>
+#include <cstdint>
+#include <pthread.h>
+#include <span>
+
+#include "link/bus_context.h"
+#include "log/clock.h"
+
+namespace velkor::port {
+struct serial_port;
+}
+
+namespace velkor::link {
+
+// What the command flows see of the bus: one exchange on the bus_context.
+// The daemon's is the transceiver below; tests play a scripted bus here.
+struct bus_line {
+    virtual ~bus_line() = default;
+    virtual void transceive(bus_context& bus) = 0;
+};
+
+// The serial device as the transceiver uses it; a test puts a fake behind it.
+struct line_io {
+    virtual ~line_io() = default;
+    virtual void set_speed(int baud_rate) = 0;
+    virtual int write(std::span<const std::uint8_t> bytes) = 0;
+    // Returns at once with what has arrived (possibly 0), or -1.
+    virtual int read(std::span<std::uint8_t> buffer) = 0;
+    // Modem status lines (TIOCM_* bits); -1 when they cannot be read.
+    virtual int modem_lines(int& bits) = 0;
+    virtual void set_break(bool on) = 0;
+};
+
+// line_io over the daemon's serial port.
+struct serial_line final : line_io {
+    port::serial_port& port;
+    const char* path;
+    serial_line(port::serial_port& p, const char* device_path) : port(p), path(device_path) {}
+    void set_speed(int baud_rate) override;
+    int write(std::span<const std::uint8_t> bytes) override;
+    int read(std::span<std::uint8_t> buffer) override;
+    int modem_lines(int& bits) override;
+    void set_break(bool on) override;
+};
+
+// Timing of the link layer, by baud rate.
+int pause_ms(std::uint32_t baud_rate);
+int answer_timeout_ms(std::uint32_t baud_rate, std::int32_t send_length, std::uint32_t answer_mode);
+int poll_interval_ms(std::uint32_t baud_rate);
+
+struct transceiver final : bus_line {
+    line_io& line;
+    velkor::clock& clock;
+    int timeout_ms = 0;
+    std::atomic<bool> receive_running{false};
+    std::atomic<bool> stop_requested{false};
+    int break_state = 0;
+
+    transceiver(line_io& l, velkor::clock& c) : line(l), clock(c) {}
+    void transceive(bus_context& bus) override;
+};
+
+// Prints "DEBUG_MBUS_TRANSCEIVER" when the value is non-zero.
+void set_transceiver_trace(int value);
+
+// Follows the CTS line: a break on the transmit line while it is raised.
+void check_bus_break(transceiver& t);
+
+// Rows of 10 bytes: "%03d:", " %02X" per byte, blanks to fill the last row.
+void hex_dump(std::span<const std::uint8_t> bytes);
+
+} // namespace velkor::link

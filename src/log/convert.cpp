@@ -1,0 +1,80 @@
+#include "log/convert.h"
+
+#include <cctype>
+#include <cstdio>
+#include <sys/stat.h>
+
+namespace velkor::conv {
+
+namespace {
+
+int digit_value(char c)
+{
+    const int u = std::toupper(static_cast<unsigned char>(c));
+    return u <= 0x40 ? u - 0x30 : u - 55;
+}
+
+bool is_hex_digit(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+
+} // namespace
+
+int hex_text_to_bytes(std::span<std::uint8_t> out, int& count, std::string_view text)
+{
+    int status = 0;
+    std::size_t pos = 0;
+    count = 0;
+    while (pos < text.size()) {
+        while (pos < text.size() && (text[pos] == '\n' || text[pos] == '\r' || text[pos] == ' '))
+            ++pos;
+        if (pos + 1 >= text.size())
+            break;
+        if (!is_hex_digit(text[pos]) || !is_hex_digit(text[pos + 1]))
+            status = -1;
+        if (static_cast<std::size_t>(count) >= out.size())
+            return -1;
+        out[static_cast<std::size_t>(count)] =
+            static_cast<std::uint8_t>((digit_value(text[pos]) * 16 + digit_value(text[pos + 1])) & 0xFF);
+        ++count;
+        pos += 3;
+    }
+    return status;
+}
+
+int file_exists(const char* path)
+{
+    struct stat st;
+    return ::stat(path, &st) == 0 ? 1 : 0;
+}
+
+int read_text_file_into(const char* path, char* buffer, std::size_t capacity, std::size_t& length)
+{
+    length = 0;
+    std::FILE* f = std::fopen(path, "r");
+    if (!f)
+        return -1;
+    int rc = 0;
+    for (;;) {
+        const int c = std::fgetc(f);
+        if (c == EOF || c == 0)
+            break;
+        if (length + 1 >= capacity) {
+            rc = 1;
+            break;
+        }
+        buffer[length++] = static_cast<char>(c);
+    }
+    std::fclose(f);
+    return rc;
+}
+
+int write_text_file(const char* path, std::string_view content)
+{
+    std::FILE* f = std::fopen(path, "w");
+    if (!f)
+        return -1;
+    std::fwrite(content.data(), 1, content.size(), f);
+    std::fclose(f);
+    return 0;
+}
+
+} // namespace velkor::conv

@@ -1,0 +1,110 @@
+#include "log/log.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <sys/stat.h>
+
+#include "log/config_file.h"
+#include "log/trace.h"
+
+namespace velkor::log {
+
+namespace {
+
+using path_text = text<256>;
+
+void rotate_if_needed(const path_text& path, const path_text& backup, int limit)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return;
+    if (trace::logging)
+        std::printf("Groesse %s: %d\n", path.c_str(), static_cast<int>(st.st_size));
+    if (st.st_size > static_cast<off_t>(limit)) {
+        std::remove(backup.c_str());
+        std::rename(path.c_str(), backup.c_str());
+    }
+}
+
+// Returns false when the file could not be opened.
+bool append_entry(const log_settings& settings, const char* name, int limit, std::string_view entry)
+{
+    path_text path;
+    path_text backup;
+    path.format("%s/%s", settings.directory.c_str(), name);
+    backup.format("%s/%s.bac", settings.directory.c_str(), name);
+    rotate_if_needed(path, backup, limit);
+    std::FILE* f = std::fopen(path.c_str(), "a");
+    if (!f) {
+        if (trace::logging)
+            std::fprintf(stderr, "MBUS_LOG: could not write file %s: %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    std::fwrite(entry.data(), 1, entry.size(), f);
+    std::fclose(f);
+    return true;
+}
+
+} // namespace
+
+int read_log_configuration(const char* path, log_settings& settings)
+{
+    const int rc = for_each_config_token(path, [&](std::string_view key, std::string_view value) {
+        if (key == "path_mbusLog")
+            config_text(settings.directory, value);
+        else if (key == "log_size")
+            settings.size = config_int(value);
+        else if (key == "log_size_dev")
+            settings.size_dev = config_int(value);
+        else if (key == "log_time_format")
+            settings.time_format = config_int(value);
+        else if (key == "debug_mbus_log")
+            trace::logging = config_int(value);
+    });
+    if (rc != 0) {
+        std::fprintf(stderr, "%s: %s\n", path, std::strerror(errno));
+        return -1;
+    }
+    if (trace::logging)
+        std::puts("DEBUG_MBUS_LOG");
+    return 0;
+}
+
+void format_log_time(std::string_view zone, text<32>& out)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm t{};
+    if (zone == "GMT")
+        ::gmtime_r(&now, &t);
+    else
+        ::localtime_r(&now, &t);
+    out.format("%02d.%02d.%02d %02d:%02d:%02d", t.tm_mday, t.tm_mon + 1, t.tm_year - 100, t.tm_hour, t.tm_min,
+               t.tm_sec);
+}
+
+void log_write(const log_settings& settings, std::string_view module, int line, int level, std::string_view message)
+{
+    if (trace::logging)
+        std::printf("file %.*s  line %d  logLevel %d  msg %.*s\n", static_cast<int>(module.size()), module.data(), line,
+                    level, static_cast<int>(message.size()), message.data());
+    text<32> stamp;
+    format_log_time("locale", stamp);
+    // Room for the longest message the daemon forms; a longer one is cut, but
+    // the entry always keeps its source and its line feed.
+    text<1024> entry;
+    entry.format("%s | ", stamp.c_str());
+    text<64> source;
+    source.format(" [%.*s / %d]\n", static_cast<int>(module.size()), module.data(), line);
+    entry.append(message.substr(0, entry.capacity() - entry.size() - source.size()));
+    entry.append(source.view());
+
+    if (!append_entry(settings, "mbusLogDev", settings.size_dev, entry.view()))
+        return;
+    if (level != 1)
+        return;
+    append_entry(settings, "mbusLog", settings.size, entry.view());
+}
+
+} // namespace velkor::log
