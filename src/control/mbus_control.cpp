@@ -48,6 +48,8 @@ port::serial_port serial;
 int main(int argc, char** argv)
 {
     const char* path = config_path(argc, argv);
+    // Traces reach a log file or pipe line by line, not when a buffer fills.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::printf("velkor %s started \n", version);
 
     if (control::read_configuration(path, state.config) != 0)

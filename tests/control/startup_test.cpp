@@ -1,0 +1,96 @@
+// The real daemon binary: its start sequence and its three fatal exits.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "control/command_record.h"
+#include "support/process.h"
+#include "support/test_support.h"
+
+namespace velkor {
+
+namespace {
+
+struct startup : ::testing::Test {
+    testing::temp_dir dir;
+    std::string conf = dir.file("mbus.conf");
+
+    testing::process start(const std::string& config)
+    {
+        testing::write_file(conf, config);
+        return testing::process::start({testing::built_program("velkor"), "--config", conf, "ignored-argument"},
+                                       dir.file("out"), dir.file("err"));
+    }
+    std::string good_config(const std::string& extra = "")
+    {
+        ::mkdir(dir.file("out.d").c_str(), 0700);
+        return "path_input=" + dir.file("fifo") + " path_output=" + dir.file("out.d") +
+               " path_mbusLog=" + dir.path + " log_size=100000 log_size_dev=100000 bus_0=" +
+               dir.file("ttyS0") + "\n" + extra;
+    }
+};
+
+} // namespace
+
+TEST_F(startup, EmptyConfigurationEndsAtFifoInit)
+{
+    auto p = start("# only a comment\n");
+    ASSERT_TRUE(p.wait(5000));
+    EXPECT_EQ(1, p.status);
+    EXPECT_EQ("velkor v1.0 started \nexit mbus - error fifo init\n", p.out());
+}
+
+TEST_F(startup, FifoPathThatIsARegularFileEndsAtFifoInit)
+{
+    testing::write_file(dir.file("fifo"), "not a fifo");
+    auto p = start(good_config());
+    ASSERT_TRUE(p.wait(5000));
+    EXPECT_EQ(1, p.status);
+    EXPECT_NE(std::string::npos, p.out().find("exit mbus - error fifo init\n"));
+}
+
+TEST_F(startup, MissingConfigurationFile)
+{
+    auto p = testing::process::start({testing::built_program("velkor"), "--config", dir.file("none.conf")},
+                                     dir.file("out"), dir.file("err"));
+    ASSERT_TRUE(p.wait(5000));
+    EXPECT_EQ(1, p.status);
+    EXPECT_EQ(dir.file("none.conf") + ": No such file or directory\n", p.err());
+}
+
+TEST_F(startup, ServesTheFifoAndTracesRecords)
+{
+    auto p = start(good_config("debug_fifo=1 debug_mbus_control=1\n"));
+    ASSERT_TRUE(testing::eventually(5000, [&] { return p.out().find("bereit zum Lesen") != std::string::npos; }))
+        << p.out();
+    struct stat st;
+    ASSERT_EQ(0, ::stat(dir.file("fifo").c_str(), &st));
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(0600u, st.st_mode & 0777);
+
+    control::command_record r;
+    std::strcpy(r.cmd.data(), "NO_SUCH_COMMAND");
+    std::strcpy(r.bus.data(), "/tmp/none");
+    r.id = 4;
+    const int fd = ::open(dir.file("fifo").c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(332, ::write(fd, &r, sizeof r));
+    ::close(fd);
+    ASSERT_TRUE(testing::eventually(5000, [&] { return p.out().find("empfangen: 332 von 332 Bytes") != std::string::npos; }));
+    const std::string out = p.out();
+    EXPECT_EQ(0u, out.find("velkor v1.0 started \nDEBUG_FIFO\nDEBUG_MBUS_CONTROL\n")) << out;
+    EXPECT_NE(std::string::npos, out.find(" flushs 0 Bytes\n"));
+    EXPECT_NE(std::string::npos, out.find("cmd = NO_SUCH_COMMAND   param = 0\n"));
+    // The serial device is missing: logged, and the daemon goes on.
+    EXPECT_NE(std::string::npos, testing::read_file(dir.file("mbusLog")).find("SERIAL: Can not open " + dir.file("ttyS0")));
+    // A command that matches nothing writes no result file.
+    EXPECT_FALSE(std::ifstream(dir.file("out.d/mbus_4")).good());
+    p.stop();
+}
+
+} // namespace velkor
