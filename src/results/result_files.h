@@ -34,6 +34,9 @@ struct slave_entry {
 
 inline constexpr std::size_t slaves_table_size = 250;
 
+// Room for the output directory (255 characters) and any file name in it.
+using path_text = text<320>;
+
 // The writers' lasting state and what they need to know.
 struct result_files {
     text<256> directory;                     // path_output, no trailing slash
@@ -44,7 +47,7 @@ struct result_files {
     bool first_telegram = false; // raw writer: no comma before the first telegram
 
     std::array<slave_entry, slaves_table_size> slaves{};
-    text<256> list_path;
+    path_text list_path;
 };
 
 int write_raw_file(result_files& files, int id, std::span<const std::uint8_t> telegram, int phase);
@@ -59,8 +62,9 @@ int write_message_answer(result_files& files, int id, std::string_view message);
 // 1 when the abort file was there (it and the result file are now removed), else 0.
 int check_abort_file(result_files& files, int id);
 
-// Copies the temporary document whole into the result path, so that a reader
-// sees the old document or the new one, never a mix.
+// Copies the temporary document whole (up to its end or first zero byte) into
+// the result path, so that a reader sees the old document or the new one,
+// never a mix. Returns 0, or -1 when nothing was published.
 int publish_result(const char* temp_path, const char* result_path);
 
 } // namespace velkor::results
