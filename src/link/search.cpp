@@ -1,13 +1,124 @@
 #include "link/search.h"
 
-// Placeholder until the slave search lands.
+#include <cstdio>
+
+#include "decode/header.h"
+#include "link/checks.h"
+#include "link/frames.h"
+#include "log/trace.h"
+
 namespace velkor::link {
-int search_step(search_state&, int& start_flag, bus_context& bus, bus_line&, velkor::clock&,
-                std::array<std::uint8_t, 8>& mask_out)
+
+namespace {
+
+constexpr std::uint8_t last_digit_position = 7;
+constexpr std::uint8_t last_position = 11;  // medium byte
+constexpr std::size_t first_byte_mask = 4;  // mask index of position 8 (manufacturer high)
+constexpr std::uint8_t wildcard_digit = 0xF;
+constexpr std::uint8_t wildcard_byte = 0xFF;
+constexpr std::uint8_t last_digit = 9;
+constexpr std::uint8_t last_byte = 0xFE;  // 0xFF is the wildcard, never a value
+constexpr int collision_pause_ms = 1000;
+
+enum probe_status { nobody = 0, one_slave = 1, several = 2 };
+
+// The digit or mask byte that the position varies.
+std::uint8_t& value_at(search_state& s, std::uint8_t position)
 {
-    start_flag = 0;
-    mask_out.fill(0xFF);
-    bus.clear_receive();
+    return position <= last_digit_position ? s.digits[position] : s.mask[first_byte_mask + position - 8];
+}
+
+std::uint8_t last_value(std::uint8_t position) { return position <= last_digit_position ? last_digit : last_byte; }
+
+void say(const char* message)
+{
+    if (trace::encode)
+        std::printf("%s\n", message);
+}
+
+// Next value on this level, or back up to the first level that still has one.
+int advance(search_state& s)
+{
+    while (value_at(s, s.position) == last_value(s.position) && s.position > 0)
+        --s.position;
+    std::uint8_t& value = value_at(s, s.position);
+    if (value < last_value(s.position)) {
+        ++value;
+        return 1;
+    }
+    say("slave search finished");
     return 0;
 }
+
+bool read_selected(bus_context& bus, bus_line& line)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        build_req_ud2(bus, selected_address, 1);
+        line.transceive(bus);
+        if (check_long_frame(bus) == 1)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int search_step(search_state& state, int& start_flag, bus_context& bus, bus_line& line, velkor::clock& clock,
+                std::array<std::uint8_t, 8>& mask_out)
+{
+    if (start_flag != 0) {
+        state.position = 0;
+        state.digits[0] = 0;
+        start_flag = 0;
+        say("slave search started");
+    }
+    if (state.position > last_position)
+        state.position = last_position;
+
+    // Everything below the current position is a wildcard.
+    for (std::size_t i = state.position + 1u; i < state.digits.size(); ++i)
+        state.digits[i] = wildcard_digit;
+    for (std::size_t i = first_byte_mask; i < state.mask.size(); ++i)
+        if (i + 4 > state.position)
+            state.mask[i] = wildcard_byte;
+    for (std::size_t k = 0; k < first_byte_mask; ++k)
+        state.mask[k] = static_cast<std::uint8_t>(16 * (state.digits[2 * k] & 0x0F) + (state.digits[2 * k + 1] & 0x0F));
+
+    mask_out = state.mask;
+    if (trace::encode)
+        hex_dump(state.mask);
+
+    build_select(bus, state.mask);
+    line.transceive(bus);
+    const int ack = check_ack(bus);
+    const int status = ack == 1 ? one_slave : ack == 0 ? nobody : several;
+    if (status == nobody)
+        return advance(state);
+
+    const bool found = status == one_slave && read_selected(bus, line);
+    if (trace::encode)
+        std::printf("stat = %d     err = %d\n", status, found ? 0 : 1);
+
+    if (found) {
+        if (trace::encode) {
+            text<32> secondary, primary;
+            decode::render_secondary_address(bus.received(), secondary, primary);
+            std::printf("found slave\t%s\t%s\n", secondary.c_str(), primary.c_str());
+        }
+        return advance(state);
+    }
+
+    // Several slaves answer this mask (or one that gives no data): look deeper.
+    bus.clear_receive();
+    clock.sleep_ms(collision_pause_ms);
+    if (state.position < last_position) {
+        ++state.position;
+        value_at(state, state.position) = 0;
+        return 1;
+    }
+    // Nothing deeper to refine: report it and carry on with the rest of the bus.
+    say("2 Slaves mit gleicher Sekundaeradresse gefunden!!");
+    return advance(state);
+}
+
 } // namespace velkor::link
