@@ -1,0 +1,222 @@
+// Unit of a record together with its power-of-ten factor: VIF 0x13 reads as
+// "0.001 m3" and the value stays the raw counter. Scale fields as in the VIF:
+// nnn = the three low bits, nn = two, n = one, nnnn = four; bit 7 is ignored.
+// The degree sign is UTF-8, "\xC2\xB0".
+
+#include <algorithm>
+#include <span>
+
+#include "decode/describe.h"
+
+namespace velkor::decode {
+
+namespace {
+
+enum class unit_kind {
+    scaled,       // scaled_unit of the field, offset and word
+    time_word,    // the word time_unit_name(nn) alone
+    fixed,        // the text as it stands
+    fixed_point,  // 10^((code & mask) - offset) as "%f", then the text
+    formatted,    // 10^((code & mask) - offset) through the printf format
+};
+
+struct unit_row {
+    std::uint8_t first;
+    std::uint8_t last;
+    unit_kind kind;
+    int mask = 0;
+    int offset = 0;
+    const char* text = nullptr;
+};
+
+constexpr bool rows_ordered(std::span<const unit_row> rows)
+{
+    int next = 0;
+    for (const unit_row& row : rows) {
+        if (row.first < next || row.last < row.first || row.last > 0x7F)
+            return false;
+        if (row.kind != unit_kind::time_word && row.text == nullptr)
+            return false;
+        next = row.last + 1;
+    }
+    return true;
+}
+
+// Every code without a row has no unit.
+constexpr unit_row vif_rows[] = {
+    {0x00, 0x07, unit_kind::scaled, 7, 3, "Wh"},
+    {0x10, 0x17, unit_kind::scaled, 7, 6, "m3"},
+    {0x20, 0x23, unit_kind::time_word},
+    {0x24, 0x27, unit_kind::time_word},
+    {0x28, 0x2F, unit_kind::scaled, 7, 3, "W"},
+    {0x30, 0x37, unit_kind::scaled, 7, 0, "J/h"},
+    {0x38, 0x3F, unit_kind::scaled, 7, 6, "m3/h"},
+    {0x40, 0x47, unit_kind::scaled, 7, 7, "m3/min"},
+    {0x50, 0x57, unit_kind::scaled, 7, 3, "kg/h"},
+    {0x58, 0x5B, unit_kind::scaled, 3, 3, "\xC2\xB0" "C"},
+    {0x5C, 0x5F, unit_kind::scaled, 3, 3, "\xC2\xB0" "C"},
+    {0x60, 0x63, unit_kind::scaled, 3, 3, "K"},
+    {0x64, 0x67, unit_kind::scaled, 3, 3, "\xC2\xB0" "C"},
+    {0x68, 0x6B, unit_kind::scaled, 3, 3, "bar"},
+    {0x70, 0x73, unit_kind::time_word},
+    {0x74, 0x77, unit_kind::time_word},
+};
+static_assert(rows_ordered(vif_rows));
+
+constexpr unit_row fd_rows[] = {
+    {0x00, 0x03, unit_kind::fixed_point, 3, 3, ""},
+    {0x04, 0x07, unit_kind::fixed_point, 3, 3, ""},
+    {0x1C, 0x1C, unit_kind::fixed, 0, 0, "Baud"},
+    {0x1D, 0x1D, unit_kind::fixed, 0, 0, "BitTimes"},
+    {0x40, 0x4F, unit_kind::fixed_point, 0xF, 9, " V"},
+    {0x50, 0x5F, unit_kind::fixed_point, 0xF, 12, " A"},
+    {0x71, 0x71, unit_kind::fixed, 0, 0, "dBm"},
+    {0x74, 0x74, unit_kind::fixed, 0, 0, "days"},
+};
+static_assert(rows_ordered(fd_rows));
+
+constexpr unit_row fb_rows[] = {
+    {0x00, 0x01, unit_kind::formatted, 1, 1, "%1.1f MWh"},
+    {0x02, 0x03, unit_kind::formatted, 1, 0, "%2.1f kVARh"},
+    {0x04, 0x05, unit_kind::formatted, 1, 0, "%2.1f kVAh"},
+    {0x08, 0x09, unit_kind::formatted, 1, 1, "%1.1f GJ"},
+    {0x0C, 0x0F, unit_kind::formatted, 3, 1, "%3.1f MCal"},
+    {0x10, 0x11, unit_kind::formatted, 1, -2, "%4.0f m3"},
+    {0x14, 0x17, unit_kind::formatted, 3, 3, "%1.3f kVAR"},
+    {0x18, 0x19, unit_kind::formatted, 1, -2, "%4.0f t"},
+    {0x1A, 0x1B, unit_kind::formatted, 1, 1, "%3.1f %%"},
+    {0x20, 0x20, unit_kind::fixed, 0, 0, "feet3"},
+    {0x21, 0x21, unit_kind::fixed, 0, 0, "0.1 feet3"},
+    {0x22, 0x22, unit_kind::fixed, 0, 0, "0.1 american gallon"},
+    {0x23, 0x23, unit_kind::fixed, 0, 0, "american gallon"},
+    {0x24, 0x24, unit_kind::fixed, 0, 0, "0.001 american gallon/min"},
+    {0x25, 0x25, unit_kind::fixed, 0, 0, "american gallon/min"},
+    {0x26, 0x26, unit_kind::fixed, 0, 0, "american gallon/h"},
+    {0x28, 0x29, unit_kind::formatted, 1, 1, "%1.1f MW"},
+    {0x2A, 0x2B, unit_kind::fixed, 0, 0, "0.1\xC2\xB0"},
+    {0x2C, 0x2F, unit_kind::formatted, 3, 3, "%1.3f Hz"},
+    {0x30, 0x31, unit_kind::formatted, 1, 1, "%1.1f GJ/h"},
+    {0x54, 0x57, unit_kind::formatted, 3, 3, "%1.3f kVA"},
+    {0x58, 0x67, unit_kind::formatted, 3, 3, "%1.3f \xC2\xB0" "F"},
+    {0x70, 0x73, unit_kind::formatted, 3, 3, "%1.3f \xC2\xB0" "F"},
+    {0x74, 0x77, unit_kind::formatted, 3, 3, "%1.3f \xC2\xB0" "C"},
+    {0x78, 0x7F, unit_kind::formatted, 7, 3, "%5.3f W"},
+};
+static_assert(rows_ordered(fb_rows));
+
+// Selected by the record's own VIF when a VIFE 0x3D asks for non-metric units.
+constexpr unit_row nonmetric_rows[] = {
+    {0x00, 0x07, unit_kind::scaled, 7, 3, "kBTU"},
+    {0x10, 0x17, unit_kind::scaled, 7, 6, "1k USgal"},
+    {0x28, 0x2F, unit_kind::scaled, 7, 3, "mBTU/s"},
+    {0x40, 0x47, unit_kind::scaled, 7, 7, "10k USgal/min"},
+    {0x58, 0x5B, unit_kind::scaled, 3, 3, "\xC2\xB0" "F"},
+    {0x5C, 0x5F, unit_kind::scaled, 3, 3, "\xC2\xB0" "F"},
+    {0x60, 0x63, unit_kind::scaled, 3, 3, "\xC2\xB0" "F"},
+    {0x74, 0x77, unit_kind::scaled, 3, 3, "\xC2\xB0" "F"},
+};
+static_assert(rows_ordered(nonmetric_rows));
+
+// "%f" keeps six decimals, which would print every factor below 10^-6 as
+// zero; those get as many decimals as their exponent needs.
+void append_factor(int exponent, record_text& out)
+{
+    if (exponent < -6)
+        out.appendf("%.*f", -exponent, power_of_ten(exponent));
+    else
+        out.appendf("%f", power_of_ten(exponent));
+}
+
+void unit_from(std::span<const unit_row> rows, std::uint8_t code, record_text& out)
+{
+    out.clear();
+    const int c = code & 0x7F;
+    for (const unit_row& row : rows) {
+        if (c < row.first || c > row.last)
+            continue;
+        const int exponent = (c & row.mask) - row.offset;
+        switch (row.kind) {
+        case unit_kind::scaled:
+            scaled_unit(code, row.mask, row.offset, row.text, out);
+            break;
+        case unit_kind::time_word:
+            out.assign(time_unit_name(c & 3));
+            break;
+        case unit_kind::fixed:
+            out.assign(row.text);
+            break;
+        case unit_kind::fixed_point:
+            append_factor(exponent, out);
+            out.append(row.text);
+            break;
+        case unit_kind::formatted:
+            out.format(row.text, power_of_ten(exponent));
+            break;
+        }
+        return;
+    }
+}
+
+std::uint8_t byte_at(telegram_view telegram, std::size_t offset)
+{
+    return offset < telegram.size() ? telegram[offset] : 0;
+}
+
+} // namespace
+
+double power_of_ten(int exponent)
+{
+    double factor = 1.0;
+    for (int i = 0; i < exponent; ++i)
+        factor *= 10;
+    for (int i = 0; i > exponent; --i)
+        factor *= 0.1;
+    return factor;
+}
+
+void scaled_unit(std::uint8_t code, int mask, int offset, const char* word, record_text& out)
+{
+    out.clear();
+    // The tables keep the exponent within -7..7; the bound only stops a stray
+    // argument from spinning.
+    constexpr int largest = 64;
+    const int exponent = std::clamp((code & mask) - std::clamp(offset, -largest, largest), -largest, largest);
+    if (exponent < 0) {
+        append_factor(exponent, out);
+        while (out.size() > 0 && out[out.size() - 1] == '0')
+            out.truncate(out.size() - 1);
+        out.append(' ');
+    } else if (exponent > 0) {
+        // 10^k written out as an integer cannot overflow.
+        out.append('1');
+        for (int i = 0; i < exponent; ++i)
+            out.append('0');
+        out.append(' ');
+    }
+    out.append(word != nullptr ? word : "");
+}
+
+void vif_unit(std::uint8_t code, record_text& out) { unit_from(vif_rows, code, out); }
+void vif_fd_unit(std::uint8_t code, record_text& out) { unit_from(fd_rows, code, out); }
+void vif_fb_unit(std::uint8_t code, record_text& out) { unit_from(fb_rows, code, out); }
+void nonmetric_unit(std::uint8_t vif, record_text& out) { unit_from(nonmetric_rows, vif, out); }
+
+int render_unit(int index, const record_table& table, telegram_view telegram, record_text& unit)
+{
+    unit.clear();
+    if (index < 0 || index >= table.count || index >= static_cast<int>(table.entries.size()))
+        return 1;
+    const record_span& span = table.entries[static_cast<std::size_t>(index)];
+    if ((byte_at(telegram, span.dif_offset) & 0x0F) == 0x0F)
+        return 0;
+    const std::uint8_t vif = byte_at(telegram, span.vif_offset);
+    if (vif == 0xFB)
+        vif_fb_unit(byte_at(telegram, span.vif_offset + 1u), unit);
+    else if (vif == 0xFD)
+        vif_fd_unit(byte_at(telegram, span.vif_offset + 1u), unit);
+    else
+        vif_unit(vif, unit);
+    return 1;
+}
+
+} // namespace velkor::decode
