@@ -1,17 +1,105 @@
 #include "link/transceiver.h"
 
-// Placeholder until the transceiver lands.
+#include <cstdio>
+
+#include "link/receive.h"
+#include "log/trace.h"
+#include "port/file_transport.h"
+
 namespace velkor::link {
-void serial_line::set_speed(int) {}
-int serial_line::write(std::span<const std::uint8_t>) { return -1; }
-int serial_line::read(std::span<std::uint8_t>) { return -1; }
-int serial_line::modem_lines(int&) { return -1; }
-void serial_line::set_break(bool) {}
-int pause_ms(std::uint32_t) { return 0; }
-int answer_timeout_ms(std::uint32_t, std::int32_t, std::uint32_t) { return 0; }
-int poll_interval_ms(std::uint32_t) { return 10; }
-void transceiver::transceive(bus_context& bus) { bus.clear_receive(); }
-void set_transceiver_trace(int) {}
-void check_bus_break(transceiver&) {}
-void hex_dump(std::span<const std::uint8_t>) {}
+
+namespace {
+
+bool is_fast_rate(std::uint32_t baud_rate)  // timed like 9600 Bd
+{
+    return baud_rate == 9600 || baud_rate == 19200 || baud_rate == 38400;
+}
+
+bool is_medium_rate(std::uint32_t baud_rate)  // timed like 2400 Bd
+{
+    return baud_rate == 2400 || baud_rate == 4800;
+}
+
+} // namespace
+
+int pause_ms(std::uint32_t baud_rate)
+{
+    return is_fast_rate(baud_rate) || is_medium_rate(baud_rate) ? 500 : 1000;
+}
+
+// Per character 1.2, 4.6 or 36.6 ms (11 bits at 9600, 2400 or 300 Bd) for the
+// request and the longest answer, plus the slave's reaction time.
+int answer_timeout_ms(std::uint32_t baud_rate, std::int32_t send_length, std::uint32_t answer_mode)
+{
+    std::int32_t length = send_length < 0 ? 0 : send_length;
+    if (length > static_cast<std::int32_t>(bus_buffer_size))
+        length = static_cast<std::int32_t>(bus_buffer_size);
+    const std::int32_t n = length + (answer_mode == answer_long ? longest_long_frame : 1);
+    if (is_fast_rate(baud_rate))
+        return n * 12 / 10 + 185;
+    if (is_medium_rate(baud_rate))
+        return n * 46 / 10 + 587;
+    return n * 366 / 10 + 2150;
+}
+
+// About two character times at the slow rates.
+int poll_interval_ms(std::uint32_t baud_rate)
+{
+    switch (baud_rate) {
+    case 300: return 73;
+    case 600: return 37;
+    case 1200: return 18;
+    default: return 10;
+    }
+}
+
+void transceiver::transceive(bus_context& bus)
+{
+    clock.sleep_ms(pause_ms(bus.baud_rate));
+    line.set_speed(static_cast<int>(bus.baud_rate));
+    bus.clear_receive();
+
+    // Whether all of it went out is not checked: a short write ends without an answer.
+    const auto frame = bus.sent();
+    if (is_serial_bus(bus))
+        line.write(frame);
+    else
+        port::file_transport_write(bus.bus_name.c_str(), frame);
+    if (trace::transceiver) {
+        std::printf("TX: %d Bytes written\n", static_cast<int>(bus.send_length));
+        hex_dump(frame);
+    }
+
+    if (bus.answer_mode == answer_none)
+        return;
+
+    timeout_ms = answer_timeout_ms(bus.baud_rate, bus.send_length, bus.answer_mode);
+    if (trace::transceiver)
+        std::printf("timeout = %d ms\n", timeout_ms);
+    if (!receive_answer(*this, bus) && trace::transceiver)
+        std::puts("ERROR - NO ANSWER");
+}
+
+void set_transceiver_trace(int value)
+{
+    trace::transceiver = value;
+    if (value)
+        std::puts("DEBUG_MBUS_TRANSCEIVER");
+}
+
+void hex_dump(std::span<const std::uint8_t> bytes)
+{
+    constexpr std::size_t row_length = 10;
+    for (std::size_t row = 0; row < bytes.size(); row += row_length) {
+        std::printf("%03d:", static_cast<int>(row));
+        for (std::size_t i = row; i < row + row_length; ++i) {
+            if (i < bytes.size())
+                std::printf(" %02X", static_cast<unsigned>(bytes[i]));
+            else
+                std::fputs("   ", stdout);
+        }
+        std::putchar('\n');
+    }
+}
+
 } // namespace velkor::link

@@ -1,0 +1,416 @@
+// The transceiver on a scripted line and on virtual time: every exchange takes
+// the same course whatever the scheduler does, and seconds of protocol timing
+// cost microseconds.
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <sys/ioctl.h>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "link/transceiver.h"
+#include "log/trace.h"
+#include "support/fake_bus.h"
+#include "support/test_support.h"
+
+namespace velkor::testing {
+namespace {
+
+// Virtual time for the two threads of an exchange. A sleeper goes on only when
+// the other thread is asleep too or has nothing left to do, and the earlier
+// wake-up goes first (the receive thread on a tie).
+struct lockstep_clock final : velkor::clock {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::int64_t now_us = 0;
+    const std::thread::id main_thread = std::this_thread::get_id();
+    const link::transceiver* watched = nullptr;
+    std::optional<std::int64_t> main_wake, receive_wake;
+    std::vector<int> main_sleeps, receive_sleeps;
+
+    void sleep_ms(int ms) override
+    {
+        std::unique_lock lock(mutex);
+        const bool is_main = std::this_thread::get_id() == main_thread;
+        const std::int64_t wake = now_us + static_cast<std::int64_t>(ms) * 1000;
+        (is_main ? main_sleeps : receive_sleeps).push_back(ms);
+        auto& mine = is_main ? main_wake : receive_wake;
+        mine = wake;
+        changed.notify_all();
+        // The flags of the transceiver change without a notification.
+        while (!may_go(is_main, wake))
+            changed.wait_for(lock, std::chrono::microseconds(200));
+        now_us = wake;
+        mine.reset();
+        changed.notify_all();
+    }
+
+    bool may_go(bool is_main, std::int64_t wake) const
+    {
+        if (is_main) {
+            if (!watched || !watched->receive_running.load())
+                return true;
+            return receive_wake && wake < *receive_wake;
+        }
+        if (watched && watched->stop_requested.load())
+            return true;
+        return main_wake && wake <= *main_wake;
+    }
+
+    std::int64_t monotonic_us() override
+    {
+        std::lock_guard lock(mutex);
+        return now_us;
+    }
+    std::time_t wall_time() override { return 0; }
+    int now_ms()
+    {
+        std::lock_guard lock(mutex);
+        return static_cast<int>(now_us / 1000);
+    }
+};
+
+// The serial line as a script: each read takes the next chunk (empty: nothing
+// has arrived); once the script is out, every read finds nothing.
+struct fake_line final : link::line_io {
+    std::vector<int> speeds;
+    std::vector<bytes> written;
+    std::deque<bytes> chunks;
+    int reads = 0;
+    std::deque<int> modem;  // per call: TIOCM bits, or -1 for unreadable
+    std::vector<bool> breaks;
+
+    void set_speed(int baud_rate) override { speeds.push_back(baud_rate); }
+    int write(std::span<const std::uint8_t> data) override
+    {
+        written.emplace_back(data.begin(), data.end());
+        return static_cast<int>(data.size());
+    }
+    int read(std::span<std::uint8_t> buffer) override
+    {
+        ++reads;
+        if (chunks.empty())
+            return 0;
+        const bytes chunk = chunks.front();
+        chunks.pop_front();
+        const std::size_t n = std::min(chunk.size(), buffer.size());
+        std::copy_n(chunk.begin(), n, buffer.begin());
+        return static_cast<int>(n);
+    }
+    int modem_lines(int& bits) override
+    {
+        const int m = modem.empty() ? -1 : modem.front();
+        if (!modem.empty())
+            modem.pop_front();
+        if (m < 0)
+            return -1;
+        bits = m;
+        return 0;
+    }
+    void set_break(bool on) override { breaks.push_back(on); }
+};
+
+const bytes req_ud2 = hex("10 5B FE 59 16");
+const bytes snd_nke = hex("10 40 FE 3E 16");
+const bytes long_frame = hex("68 03 03 68 08 05 72 7F 16");
+
+struct transceiver_test : ::testing::Test {
+    fake_line line;
+    lockstep_clock clock;
+    link::transceiver t{line, clock};
+    link::bus_context bus;
+
+    void SetUp() override
+    {
+        clock.watched = &t;
+        bus.bus_name.assign("/dev/ttyS1");
+    }
+    void TearDown() override { trace::transceiver = 0; }
+
+    void exchange(const bytes& request, std::uint32_t mode, std::uint32_t baud_rate)
+    {
+        std::copy(request.begin(), request.end(), bus.send_buffer.begin());
+        bus.send_length = static_cast<std::int32_t>(request.size());
+        bus.answer_mode = mode;
+        bus.baud_rate = baud_rate;
+        t.transceive(bus);
+    }
+    std::string received() const { return to_hex(bus.received()); }
+};
+
+std::string captured_stdout()
+{
+    std::fflush(stdout);
+    return ::testing::internal::GetCapturedStdout();
+}
+
+TEST(link_timing, follows_the_character_time_of_each_rate)
+{
+    struct row {
+        std::uint32_t baud_rate;
+        int pause, poll, req_ud2_timeout, ack_timeout;
+    };
+    const row rows[] = {
+        {300, 1000, 73, 11885, 2369}, {600, 1000, 37, 11885, 2369}, {1200, 1000, 18, 11885, 2369},
+        {2400, 500, 10, 1810, 614},   {4800, 500, 10, 1810, 614},   {9600, 500, 10, 504, 192},
+        {19200, 500, 10, 504, 192},   {38400, 500, 10, 504, 192},   {110, 1000, 10, 11885, 2369},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.baud_rate);
+        EXPECT_EQ(r.pause, link::pause_ms(r.baud_rate));
+        EXPECT_EQ(r.poll, link::poll_interval_ms(r.baud_rate));
+        EXPECT_EQ(r.req_ud2_timeout, link::answer_timeout_ms(r.baud_rate, 5, link::answer_long));
+        EXPECT_EQ(r.ack_timeout, link::answer_timeout_ms(r.baud_rate, 5, link::answer_short));
+    }
+    // A send length outside the buffer cannot stretch or shrink the wait past it.
+    EXPECT_EQ(link::answer_timeout_ms(9600, 512, 2), link::answer_timeout_ms(9600, 100000, 2));
+    EXPECT_EQ(link::answer_timeout_ms(9600, 0, 2), link::answer_timeout_ms(9600, -7, 2));
+}
+
+TEST_F(transceiver_test, without_answer_waits_ten_slices_and_stops_the_receive_within_a_poll)
+{
+    struct row {
+        std::uint32_t baud_rate;
+        int pause, slice, poll;
+    };
+    for (const row& r : {row{9600, 500, 50, 10}, row{2400, 500, 181, 10}, row{300, 1000, 1188, 73}}) {
+        SCOPED_TRACE(r.baud_rate);
+        line.reads = 0;
+        clock.main_sleeps.clear();
+        const int start = clock.now_ms();
+        exchange(req_ud2, link::answer_long, r.baud_rate);
+
+        std::vector<int> expected{r.pause};
+        expected.insert(expected.end(), 10, r.slice);
+        EXPECT_EQ(expected, clock.main_sleeps);
+        EXPECT_EQ(0, bus.receive_length);
+        EXPECT_FALSE(t.receive_running);
+        const int timed_out_at = start + r.pause + 10 * r.slice;
+        EXPECT_LE(clock.now_ms(), timed_out_at + r.poll);
+        // Woken only at the poll interval while waiting.
+        EXPECT_LE(line.reads, 10 * r.slice / r.poll + 2);
+    }
+}
+
+TEST_F(transceiver_test, answer_ends_the_wait_at_the_next_slice)
+{
+    line.chunks = {hex("E5")};
+    exchange(snd_nke, link::answer_short, 2400);
+    EXPECT_EQ("E5", received());
+    EXPECT_EQ((std::vector<int>{500, 61}), clock.main_sleeps);
+    EXPECT_EQ(2, line.reads);  // the E5, then the quiet poll that ends it
+
+    // A frame that starts after some quiet polls: done one slice after its end.
+    line.reads = 0;
+    clock.main_sleeps.clear();
+    line.chunks = {{}, {}, {}, {}, {}, {}, {}, long_frame};
+    exchange(req_ud2, link::answer_long, 9600);
+    EXPECT_EQ(to_hex(long_frame), received());
+    EXPECT_EQ((std::vector<int>{500, 50, 50}), clock.main_sleeps);
+}
+
+TEST_F(transceiver_test, answer_mode_none_returns_after_the_pause_without_reading)
+{
+    for (const auto& [baud_rate, pause] : {std::pair{300u, 1000}, std::pair{38400u, 500}}) {
+        clock.main_sleeps.clear();
+        line.written.clear();
+        bus.receive_buffer.fill(0xAA);
+        bus.receive_length = 7;
+        line.chunks = {hex("E5")};
+        exchange(snd_nke, link::answer_none, baud_rate);
+        EXPECT_EQ(std::vector<int>{pause}, clock.main_sleeps);
+        EXPECT_EQ(static_cast<int>(baud_rate), line.speeds.back());
+        ASSERT_EQ(1u, line.written.size());
+        EXPECT_EQ(to_hex(snd_nke), to_hex(line.written[0]));
+        EXPECT_EQ(0, bus.receive_length);
+        EXPECT_EQ(0, bus.receive_buffer[0]);
+        EXPECT_EQ(0, line.reads);
+    }
+}
+
+TEST_F(transceiver_test, long_frame_answer_starts_at_its_start_pattern_and_ends_at_a_quiet_poll_after_0x16)
+{
+    struct row {
+        const char* name;
+        std::vector<bytes> chunks;
+        std::string expected;
+        int reads;  // 0: runs into the time-out
+    };
+    const std::string frame = to_hex(long_frame);
+    const row rows[] = {
+        {"garbage before the frame", {hex("FF 10 E5 68 03 68 68 03 03 68 08 05 72 7F 16")}, frame, 2},
+        {"E5 and the frame in one chunk", {hex("E5 68 03 03 68 08 05 72 7F 16")}, frame, 2},
+        {"garbage chunk, then the frame", {hex("00 FF"), {}, long_frame}, frame, 4},
+        {"frame over several chunks", {hex("68 03 03 68 08"), {}, hex("05 72"), hex("7F"), hex("16")}, frame, 6},
+        {"0x16 inside the frame", {hex("68 03 03 68 16 16"), hex("72 7F 16")}, "68 03 03 68 16 16 72 7F 16", 3},
+        {"nothing read after the quiet poll", {long_frame, {}, hex("AA")}, frame, 2},
+        {"start pattern split over two chunks", {hex("68 03"), hex("03 68 08 05 72 7F 16")}, "", 0},
+        {"unequal length bytes", {hex("68 03 04 68 08 05 72 7F 16")}, "", 0},
+        {"lone acknowledgement", {hex("E5")}, "", 0},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        line.reads = 0;
+        line.chunks.assign(r.chunks.begin(), r.chunks.end());
+        exchange(req_ud2, link::answer_long, 9600);
+        EXPECT_EQ(r.expected, received());
+        if (r.reads)
+            EXPECT_EQ(r.reads, line.reads);
+        else
+            EXPECT_EQ(11u, clock.main_sleeps.size());  // the pause and ten slices
+        clock.main_sleeps.clear();
+    }
+}
+
+TEST_F(transceiver_test, short_answer_keeps_every_byte_until_a_quiet_poll)
+{
+    struct row {
+        std::vector<bytes> chunks;
+        std::string expected;
+    };
+    const row rows[] = {
+        {{hex("E5")}, "E5"},
+        {{hex("E5 A3")}, "E5 A3"},              // two slaves at once
+        {{hex("E5"), hex("A3 1F")}, "E5 A3 1F"},  // still arriving at the next poll
+        {{{}, {}, {}, hex("E5")}, "E5"},          // quiet polls before the answer do not end it
+        {{}, ""},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.expected);
+        line.chunks.assign(r.chunks.begin(), r.chunks.end());
+        exchange(snd_nke, link::answer_short, 2400);
+        EXPECT_EQ(r.expected, received());
+    }
+}
+
+TEST_F(transceiver_test, bytes_beyond_the_receive_buffer_are_dropped)
+{
+    // The longest request at 300 Bd gives the receive time for hundreds of polls.
+    bytes request(512, 0x5B);
+    bytes stream(600);
+    for (std::size_t i = 0; i < stream.size(); ++i)
+        stream[i] = static_cast<std::uint8_t>(i);
+    line.chunks = {bytes(stream.begin(), stream.begin() + 300), bytes(stream.begin() + 300, stream.end())};
+    exchange(request, link::answer_short, 300);
+    ASSERT_EQ(512, bus.receive_length);
+    EXPECT_TRUE(std::equal(bus.receive_buffer.begin(), bus.receive_buffer.end(), stream.begin()));
+
+    // A long frame takes up to 262 bytes of a chunk, then one byte of every
+    // later chunk, but never past the buffer.
+    bytes first = hex("68 FF FF 68");
+    first.resize(300, 0x33);
+    line.chunks = {first};
+    line.chunks.insert(line.chunks.end(), 300, hex("01 02"));
+    exchange(request, link::answer_long, 300);
+    ASSERT_EQ(512, bus.receive_length);
+    EXPECT_EQ(0x33, bus.receive_buffer[261]);
+    EXPECT_TRUE(std::all_of(bus.receive_buffer.begin() + 262, bus.receive_buffer.end(),
+                            [](std::uint8_t b) { return b == 0x01; }));
+}
+
+TEST_F(transceiver_test, traces_the_exchange)
+{
+    ::testing::internal::CaptureStdout();
+    link::set_transceiver_trace(1);
+    line.chunks = {hex("E5")};
+    exchange(snd_nke, link::answer_short, 2400);
+    std::string out = captured_stdout();
+    const char* answered[] = {
+        "DEBUG_MBUS_TRANSCEIVER\n",
+        "TX: 5 Bytes written\n000: 10 40 FE 3E 16               \n",
+        "timeout = 614 ms\n",
+        " gestartet\n",
+        "RX: 1 Bytes readed from MBus\n000: E5                           \n",
+        " regulaer beendet\n",
+        "timeDiff read: 61 ms\n",
+    };
+    std::size_t at = 0;
+    for (const char* text : answered) {
+        const std::size_t found = out.find(text, at);
+        EXPECT_NE(std::string::npos, found) << text << "\nin:\n" << out;
+        at = found == std::string::npos ? at : found;
+    }
+    EXPECT_EQ(std::string::npos, out.find("NO ANSWER"));
+
+    ::testing::internal::CaptureStdout();
+    exchange(req_ud2, link::answer_long, 2400);
+    out = captured_stdout();
+    EXPECT_NE(std::string::npos, out.find("timeout = 1810 ms\n")) << out;
+    EXPECT_NE(std::string::npos, out.find(" zwangsweise beendet\n")) << out;
+    EXPECT_NE(std::string::npos, out.find("ERROR - NO ANSWER\n")) << out;
+    EXPECT_EQ(std::string::npos, out.find("regulaer")) << out;
+    EXPECT_EQ(std::string::npos, out.find("RX:")) << out;
+
+    // Off: silent, and the exchange is the same.
+    link::set_transceiver_trace(0);
+    ::testing::internal::CaptureStdout();
+    line.chunks = {hex("E5")};
+    exchange(snd_nke, link::answer_short, 2400);
+    EXPECT_EQ("", captured_stdout());
+    EXPECT_EQ("E5", received());
+}
+
+TEST(link_hex_dump, prints_rows_of_ten_with_the_last_row_filled)
+{
+    bytes data(12);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<std::uint8_t>(0xF0 + i);
+    ::testing::internal::CaptureStdout();
+    link::hex_dump(data);
+    link::hex_dump({});
+    link::hex_dump(std::span(data).first(10));
+    EXPECT_EQ("000: F0 F1 F2 F3 F4 F5 F6 F7 F8 F9\n"
+              "010: FA FB                        \n"
+              "000: F0 F1 F2 F3 F4 F5 F6 F7 F8 F9\n",
+              captured_stdout());
+}
+
+TEST_F(transceiver_test, file_transport_writes_the_request_and_reads_the_file_back)
+{
+    temp_dir dir;
+    const std::string path = dir.file("bus");
+    bus.bus_name.assign(path);
+
+    write_file(path, "0123456789");
+    exchange(req_ud2, link::answer_long, 2400);
+    EXPECT_EQ(2400, line.speeds.back());  // the serial speed is set all the same
+    EXPECT_TRUE(line.written.empty());
+    EXPECT_EQ(to_hex(req_ud2) + " 35 36 37 38 39", received());
+    EXPECT_EQ((std::vector<int>{500, 181}), clock.main_sleeps);
+
+    write_file(path, std::string(600, 'x'));
+    exchange(req_ud2, link::answer_long, 2400);
+    EXPECT_EQ(512, bus.receive_length);
+    EXPECT_EQ('x', bus.receive_buffer[511]);
+
+    // A file that cannot be opened, and one that stays empty: no answer, no file made.
+    for (const std::string& name : {dir.file("missing"), std::string("/dev/null")}) {
+        bus.bus_name.assign(name);
+        bus.receive_length = 3;
+        exchange(req_ud2, link::answer_long, 2400);
+        EXPECT_EQ(0, bus.receive_length) << name;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("missing")));
+}
+
+TEST_F(transceiver_test, bus_break_follows_cts_and_reports_each_change_once)
+{
+    // Per command record: CTS up twice, down twice, up, unreadable, down.
+    line.modem = {TIOCM_CTS, TIOCM_CTS | TIOCM_DSR, 0, 0, TIOCM_CTS, -1, TIOCM_DSR};
+    ::testing::internal::CaptureStdout();
+    for (int i = 0; i < 7; ++i)
+        link::check_bus_break(t);
+    EXPECT_EQ("MBUS BREAK started\nMBUS BREAK finished\nMBUS BREAK started\nMBUS BREAK finished\n",
+              captured_stdout());
+    EXPECT_EQ((std::vector<bool>{true, false, true, false}), line.breaks);
+    EXPECT_EQ(0, t.break_state);
+}
+
+} // namespace
+} // namespace velkor::testing

@@ -1,0 +1,147 @@
+// The serial port on a pseudo-terminal: the settings it applies, its speeds,
+// and what it leaves behind.
+
+#include <chrono>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "log/trace.h"
+#include "port/serial.h"
+#include "support/fake_bus.h"
+#include "support/pty.h"
+#include "support/test_support.h"
+
+namespace velkor::testing {
+namespace {
+
+struct serial_test : ::testing::Test {
+    pty_pair pty;
+    temp_dir log_dir;
+    log::log_settings log;
+    port::serial_port port;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(pty.ok());
+        log.directory.assign(log_dir.path);
+        log.size = log.size_dev = 100000;
+    }
+    void TearDown() override
+    {
+        trace::serial = 0;
+        port::serial_close(port, pty.device.c_str());
+    }
+    termios line() const
+    {
+        termios t{};
+        EXPECT_EQ(0, ::tcgetattr(pty.slave, &t));
+        return t;
+    }
+};
+
+TEST_F(serial_test, open_applies_raw_8e1_with_reads_that_return_at_once)
+{
+    ASSERT_GE(port::serial_open(port, pty.device.c_str(), log), 0);
+    EXPECT_GE(port.fd, 0);
+
+    const termios t = line();
+    EXPECT_EQ(0u, t.c_iflag);
+    EXPECT_EQ(0u, t.c_oflag);
+    EXPECT_EQ(static_cast<tcflag_t>(ISIG), t.c_lflag);
+    for (const tcflag_t on : std::initializer_list<tcflag_t>{CREAD, CLOCAL})
+        EXPECT_TRUE(t.c_cflag & on) << on;
+    for (const tcflag_t off : std::initializer_list<tcflag_t>{PARODD, CSTOPB, CRTSCTS, HUPCL})
+        EXPECT_FALSE(t.c_cflag & off) << off;
+    // A pty always reports 8 bits without parity, so the character format is
+    // checked on what was applied.
+    EXPECT_EQ(static_cast<tcflag_t>(CS8 | PARENB | CREAD | CLOCAL | B9600), port.active.c_cflag & ~CIBAUD);
+    EXPECT_EQ(static_cast<speed_t>(B9600), ::cfgetospeed(&t));
+    EXPECT_EQ(static_cast<speed_t>(B9600), ::cfgetispeed(&t));
+    for (std::size_t i = 0; i < NCCS; ++i)
+        EXPECT_EQ(0, t.c_cc[i]) << i;
+
+    std::uint8_t b[8];
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(0, ::read(port.fd, b, sizeof b));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+}
+
+TEST_F(serial_test, close_restores_the_settings_found_at_open)
+{
+    const termios before = line();
+    ASSERT_GE(port::serial_open(port, pty.device.c_str(), log), 0);
+    port::serial_set_baudrate(port, pty.device.c_str(), 2400);
+    port::serial_close(port, pty.device.c_str());
+    EXPECT_EQ(-1, port.fd);
+    const termios after = line();
+    EXPECT_EQ(before.c_cflag, after.c_cflag);
+    EXPECT_EQ(before.c_lflag, after.c_lflag);
+    EXPECT_EQ(before.c_cc[VMIN], after.c_cc[VMIN]);
+    EXPECT_EQ(::cfgetospeed(&before), ::cfgetospeed(&after));
+}
+
+TEST_F(serial_test, baud_rate_sets_the_m_bus_speeds_and_falls_back_to_9600)
+{
+    ASSERT_GE(port::serial_open(port, pty.device.c_str(), log), 0);
+    struct row {
+        int requested;
+        speed_t speed;
+    };
+    const row rows[] = {{300, B300},     {600, B600},     {1200, B1200}, {2400, B2400}, {4800, B4800},
+                        {9600, B9600},   {19200, B19200}, {38400, B38400}, {110, B9600}, {57600, B9600},
+                        {-2400, B9600}};
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.requested);
+        EXPECT_EQ(0, port::serial_set_baudrate(port, pty.device.c_str(), r.requested));
+        const termios t = line();
+        EXPECT_EQ(r.speed, ::cfgetospeed(&t));
+        EXPECT_EQ(r.speed, ::cfgetispeed(&t));
+        EXPECT_EQ(static_cast<tcflag_t>(ISIG), t.c_lflag);  // the rest of the line stays
+        EXPECT_EQ(r.speed, port::line_speed(r.requested));
+    }
+
+    // The trace names the rate asked for, also when it fell back.
+    ::testing::internal::CaptureStdout();
+    trace::serial = 1;
+    port::serial_set_baudrate(port, pty.device.c_str(), 57600);
+    port::serial_set_baudrate(port, pty.device.c_str(), 300);
+    trace::serial = 0;
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(std::string::npos, out.find("SERIAL: for " + pty.device + " set baudrate to 57600Bd\n")) << out;
+    EXPECT_NE(std::string::npos, out.find("SERIAL: for " + pty.device + " set baudrate to 300Bd\n")) << out;
+}
+
+TEST_F(serial_test, baud_rate_switch_discards_what_is_waiting)
+{
+    ASSERT_GE(port::serial_open(port, pty.device.c_str(), log), 0);
+    ASSERT_TRUE(pty.write_master(hex("E5 E5 68")));
+    pollfd p{port.fd, POLLIN, 0};
+    ASSERT_EQ(1, ::poll(&p, 1, 1000));
+    port::serial_set_baudrate(port, pty.device.c_str(), 9600);
+    std::uint8_t b[8];
+    EXPECT_EQ(0, ::read(port.fd, b, sizeof b));
+}
+
+TEST_F(serial_test, missing_device_gives_minus_one_and_one_log_entry_of_level_1)
+{
+    const std::string missing = log_dir.file("ttyS7");
+    ::testing::internal::CaptureStdout();
+    trace::serial = 1;
+    EXPECT_EQ(-1, port::serial_open(port, missing.c_str(), log));
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(-1, port.fd);
+
+    const std::string message = "SERIAL: Can not open " + missing;
+    EXPECT_EQ(message + "\n", out);
+    for (const char* name : {"mbusLog", "mbusLogDev"}) {
+        const std::string content = read_file(log_dir.file(name));
+        EXPECT_EQ(1, std::count(content.begin(), content.end(), '\n')) << name << ": " << content;
+        EXPECT_NE(std::string::npos, content.find(" | " + message + " [serial / ")) << name << ": " << content;
+    }
+}
+
+} // namespace
+} // namespace velkor::testing
