@@ -1,12 +1,317 @@
 #include "decode/value.h"
 
-// Placeholder until the data-field coding lands.
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+
 namespace velkor::decode {
-int render_value(int, const record_table&, telegram_view, record_text& value)
+namespace {
+
+// DIF data-field codings.
+constexpr std::uint8_t coding_none = 0x0;
+constexpr std::uint8_t coding_int8 = 0x1;
+constexpr std::uint8_t coding_int16 = 0x2;
+constexpr std::uint8_t coding_int24 = 0x3;
+constexpr std::uint8_t coding_int32 = 0x4;
+constexpr std::uint8_t coding_real32 = 0x5;
+constexpr std::uint8_t coding_int48 = 0x6;
+constexpr std::uint8_t coding_int64 = 0x7;
+constexpr std::uint8_t coding_variable = 0xD;
+constexpr std::uint8_t coding_special = 0xF;
+
+// The data bytes b0, b1, ... of one record, cut where the telegram ends.
+// A byte that is not there reads as 0.
+struct record_data {
+    std::span<const std::uint8_t> bytes;
+
+    std::uint8_t operator[](std::size_t i) const { return i < bytes.size() ? bytes[i] : 0; }
+    std::size_t size() const { return bytes.size(); }
+};
+
+const record_span* entry_at(int index, const record_table& table)
+{
+    if (index < 0 || index >= table.count || static_cast<std::size_t>(index) >= table.entries.size())
+        return nullptr;
+    return &table.entries[static_cast<std::size_t>(index)];
+}
+
+std::uint8_t byte_at(telegram_view telegram, std::size_t offset)
+{
+    return offset < telegram.size() ? telegram[offset] : 0;
+}
+
+std::uint64_t little_endian(const record_data& data, std::size_t width)
+{
+    std::uint64_t value = 0;
+    for (std::size_t i = width; i-- > 0;)
+        value = (value << 8) | data[i];
+    return value;
+}
+
+template <typename Number>
+void append_decimal(record_text& out, Number number)
+{
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, number);
+    out.append(std::string_view(digits, static_cast<std::size_t>(result.ptr - digits)));
+}
+
+// "%02d" for fields of 0 to 999.
+void append_two_digits(record_text& out, unsigned number)
+{
+    if (number >= 100)
+        out.append(static_cast<char>('0' + number / 100 % 10));
+    out.append(static_cast<char>('0' + number / 10 % 10));
+    out.append(static_cast<char>('0' + number % 10));
+}
+
+void append_hex_pair(record_text& out, std::uint8_t byte, const char* digits)
+{
+    const char pair[2] = {digits[byte >> 4], digits[byte & 0x0F]};
+    out.append(std::string_view(pair, 2));
+}
+
+constexpr const char* lower_digits = "0123456789abcdef";
+constexpr const char* upper_digits = "0123456789ABCDEF";
+
+// Bytes b(last) down to b(first) as two hex digits each.
+void append_hex_descending(record_text& out, const record_data& data, std::size_t first, std::size_t last,
+                           const char* digits)
+{
+    for (std::size_t i = last + 1; i-- > first;)
+        append_hex_pair(out, data[i], digits);
+}
+
+// Variable-length data: b0 is the LVAR byte. Returns true for a character
+// text, which is final as it stands.
+bool render_variable(const record_data& data, record_text& value)
+{
+    const std::uint8_t lvar = data[0];
+    const std::size_t present = data.size() > 0 ? data.size() - 1 : 0;
+
+    if (lvar <= 0xBF) {
+        // Characters, last one first; a zero byte ends the text as it would a C string.
+        const std::size_t n = std::min<std::size_t>(lvar, present);
+        for (std::size_t i = n; i >= 1; --i) {
+            if (data[i] == 0)
+                break;
+            value.append(static_cast<char>(data[i]));
+        }
+        return true;
+    }
+
+    std::size_t n = 0;
+    if (lvar <= 0xEF) {
+        n = lvar & 0x0F;  // BCD (0xC_, 0xD_ negative) or binary (0xE_)
+        if (lvar >= 0xD0 && lvar <= 0xDF)
+            value.append('-');
+    } else if (lvar <= 0xF4) {
+        n = 16 + 4 * (std::size_t{lvar} - 0xF0);
+    } else if (lvar == 0xF5) {
+        n = 48;
+    } else if (lvar == 0xF6) {
+        n = 64;
+    }
+    n = std::min(n, present);
+    if (n > 0)
+        append_hex_descending(value, data, 1, n, lower_digits);
+    return false;
+}
+
+void render_fixed(std::uint8_t coding, const record_data& data, record_text& value)
+{
+    switch (coding) {
+    case coding_none:
+        value.assign(" ");
+        break;
+    case coding_int8:
+        append_decimal(value, static_cast<std::int8_t>(data[0]) + 0);
+        break;
+    case coding_int16:
+        append_decimal(value, static_cast<std::int16_t>(little_endian(data, 2)) + 0);
+        break;
+    case coding_int24:
+        append_decimal(value, static_cast<std::uint32_t>(little_endian(data, 3)));
+        break;
+    case coding_int32:
+        append_decimal(value, static_cast<std::int32_t>(little_endian(data, 4)));
+        break;
+    case coding_real32: {
+        const std::uint32_t bits = static_cast<std::uint32_t>(little_endian(data, 4));
+        float real;
+        std::memcpy(&real, &bits, sizeof real);
+        // Fixed with six decimals, as "%f" gives in the C locale; the widest
+        // float needs 39 digits before the point.
+        char digits[64];
+        const auto result =
+            std::to_chars(digits, digits + sizeof digits, static_cast<double>(real), std::chars_format::fixed, 6);
+        value.append(std::string_view(digits, static_cast<std::size_t>(result.ptr - digits)));
+        break;
+    }
+    case coding_int48:
+        uint_to_decimal(data.bytes.first(std::min<std::size_t>(6, data.size())), value);
+        break;
+    case coding_int64:
+        uint_to_decimal(data.bytes.first(std::min<std::size_t>(8, data.size())), value);
+        break;
+    default:
+        break;
+    }
+}
+
+// Drops leading zeros but keeps the last character.
+void strip_leading_zeros(record_text& value)
+{
+    std::size_t n = 0;
+    while (n + 1 < value.size() && value[n] == '0')
+        ++n;
+    value.erase_front(n);
+}
+
+bool is_date_time(std::span<const std::uint8_t> vif_block)
+{
+    const std::uint8_t vif = vif_block.empty() ? 0 : vif_block[0];
+    if ((vif & 0x7E) == 0x6C)  // time point, date or date and time
+        return true;
+    if (vif == 0xFD && vif_block.size() > 1 && vif_block[1] == 0x30)  // start of tariff
+        return true;
+    if (vif_block.size() > 1 && vif != 0xFD && vif != 0xFB) {
+        for (std::size_t i = 1; i < vif_block.size(); ++i)
+            if ((vif_block[i] & 0x70) == 0x60)
+                return true;
+    }
+    return false;
+}
+
+// Types G, J, F and I; the flag bits (invalid, summer time, weekday, week) are not shown.
+void render_calendar(std::uint8_t coding, const record_data& b, record_text& value)
+{
+    const auto year = [&](std::size_t low, std::size_t high) -> unsigned {
+        return static_cast<unsigned>((b[low] >> 5) + 8 * (b[high] >> 4));
+    };
+    value.clear();
+    switch (coding) {
+    case 0x2:  // G: date
+        append_two_digits(value, b[0] & 0x1F);
+        value.append('.');
+        append_two_digits(value, b[1] & 0x0F);
+        value.append('.');
+        append_two_digits(value, year(0, 1));
+        break;
+    case 0x3:  // J: time of day
+        append_two_digits(value, b[2] & 0x1F);
+        value.append(':');
+        append_two_digits(value, b[1] & 0x3F);
+        value.append(':');
+        append_two_digits(value, b[0] & 0x3F);
+        break;
+    case 0x4:  // F: date and time
+        append_two_digits(value, b[2] & 0x1F);
+        value.append('.');
+        append_two_digits(value, b[3] & 0x0F);
+        value.append('.');
+        append_two_digits(value, year(2, 3));
+        value.append(' ');
+        append_two_digits(value, b[1] & 0x1F);
+        value.append(':');
+        append_two_digits(value, b[0] & 0x3F);
+        break;
+    case 0x6:  // I: date and time with seconds
+        append_two_digits(value, b[3] & 0x1F);
+        value.append('.');
+        append_two_digits(value, b[4] & 0x0F);
+        value.append('.');
+        append_two_digits(value, year(3, 4));
+        value.append(' ');
+        append_two_digits(value, b[2] & 0x1F);
+        value.append(':');
+        append_two_digits(value, b[1] & 0x3F);
+        value.append(':');
+        append_two_digits(value, b[0] & 0x3F);
+        break;
+    default:
+        value.assign("unknown format");
+        break;
+    }
+}
+
+} // namespace
+
+int render_value(int index, const record_table& table, telegram_view telegram, record_text& value)
 {
     value.clear();
+    const record_span* span = entry_at(index, table);
+    if (span == nullptr)
+        return 1;
+
+    const std::uint8_t coding = byte_at(telegram, span->dif_offset) & 0x0F;
+    const record_data data{span_bytes(telegram, span->data_offset, span->data_length)};
+
+    if (coding == coding_special) {
+        value.assign("-");
+        return 0;
+    }
+    if (coding == coding_variable) {
+        if (render_variable(data, value))
+            return 1;
+    } else if (coding & 0x08) {
+        // BCD (and selection for readout, which has no bytes): a negative
+        // number shows its sign nibble as the letter f.
+        if (data.size() > 0)
+            append_hex_descending(value, data, 0, data.size() - 1, lower_digits);
+    } else {
+        render_fixed(coding, data, value);
+    }
+
+    // Dates, times and type K/L texts have a fixed layout, and a real keeps
+    // its zero before the point: only the plain numbers lose leading zeros.
+    const bool fixed_layout = render_date_time(index, table, telegram, value) == 1;
+    if (value.empty())
+        value.assign("0");
+    if (!fixed_layout && coding != coding_real32)
+        strip_leading_zeros(value);
     return 1;
 }
-int render_date_time(int, const record_table&, telegram_view, record_text&) { return 0; }
-void uint_to_decimal(std::span<const std::uint8_t>, record_text& out) { out.clear(); }
+
+int render_date_time(int index, const record_table& table, telegram_view telegram, record_text& value)
+{
+    const record_span* span = entry_at(index, table);
+    if (span == nullptr)
+        return 0;
+    const auto vif_block = span_bytes(telegram, span->vif_offset, span->vif_length);
+    if (vif_block.empty() || vif_block[0] == 0x7C || vif_block[0] == 0xFC)
+        return 0;
+
+    const std::uint8_t coding = byte_at(telegram, span->dif_offset) & 0x0F;
+    const record_data data{span_bytes(telegram, span->data_offset, span->data_length)};
+
+    if (is_date_time(vif_block)) {
+        render_calendar(coding, data, value);
+        return coding == 0x2 || coding == 0x3 || coding == 0x4 || coding == 0x6 ? 1 : 0;
+    }
+    if (vif_block[0] == 0xFD && vif_block.size() > 1) {
+        const std::uint8_t code = vif_block[1] & 0x7F;
+        if (code == 0x72) {  // type K: daylight saving
+            value.clear();
+            append_hex_descending(value, data, 0, 3, upper_digits);
+            return 1;
+        }
+        if (code == 0x73) {  // type L: listening window management, b11 down to b1
+            value.clear();
+            append_hex_descending(value, data, 1, 11, upper_digits);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+void uint_to_decimal(std::span<const std::uint8_t> bytes, record_text& out)
+{
+    out.clear();
+    const record_data data{bytes};
+    const std::uint64_t value = little_endian(data, std::min<std::size_t>(bytes.size(), 8));
+    if (value != 0)
+        append_decimal(out, value);
+}
+
 } // namespace velkor::decode
