@@ -1,0 +1,52 @@
+// SLAVE_SEARCH: every slave on the bus, reported while the search runs.
+
+#include <cstdio>
+
+#include "control/command.h"
+#include "decode/header.h"
+#include "link/search.h"
+
+namespace velkor::control {
+
+void slave_search(command& c)
+{
+    results::result_files& files = c.d.files;
+    results::check_abort_file(files, c.id);  // an abort file left from before goes
+    int start = 1;
+    int go_on = 1;
+    results::search_progress progress;
+
+    c.message.assign("SLAVE_SEARCH: started");
+    report(c, __LINE__, 1);
+    if (c.id != 0)
+        results::write_slaves_file(files, c.id, progress);
+
+    std::array<std::uint8_t, 8> mask{};
+    while (go_on) {
+        go_on = link::search_step(c.d.search, start, c.d.bus, *c.d.line, *c.d.clock, mask);
+        progress.secondary.clear();
+        progress.primary.clear();
+        if (c.d.bus.receive_length != 0) {
+            ++progress.count;
+            decode::render_secondary_address(c.d.bus.received(), progress.secondary, progress.primary);
+            c.message.format("SLAVE_SEARCH: found %s   %s", progress.secondary.c_str(), progress.primary.c_str());
+            report(c, __LINE__, 1);
+        }
+        if (c.id != 0) {
+            progress.progress.format("%02X %02X %02X %02X %02X %02X %02X %02X", mask[0], mask[1], mask[2], mask[3],
+                                     mask[4], mask[5], mask[6], mask[7]);
+            progress.phase = 1;
+            results::write_slaves_file(files, c.id, progress);
+            if (results::check_abort_file(files, c.id))
+                return;
+        }
+    }
+    if (c.id != 0) {
+        progress.phase = 2;
+        results::write_slaves_file(files, c.id, progress);
+    }
+    c.message.assign("SLAVE_SEARCH: finished");
+    report(c, __LINE__, 1);
+}
+
+} // namespace velkor::control
