@@ -8,6 +8,16 @@ namespace velkor::link {
 // 1: exactly one byte E5; 0: nothing received; -1: anything else (collision).
 int check_ack(const bus_context& bus);
 
+// What is wrong with a long frame, as bits; 0 for a valid RSP_UD.
+enum long_frame_error {
+    frame_missing = 1,         // nothing received
+    frame_header = 2,          // not 68 L L 68, C not 08 or CI not 72
+    frame_checksum_wrong = 4,
+    frame_end_byte = 8,        // last byte not 16
+    frame_length = 16,         // not L + 6 bytes
+};
+int long_frame_errors(const bus_context& bus);
+
 // "CHECK_UD2": 1 for a valid RSP_UD long frame (C 0x08, CI 0x72, checksum,
 // end byte, length L + 6), else 0. Messages with the encoder trace switch.
 int check_long_frame(const bus_context& bus);
