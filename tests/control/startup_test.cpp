@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -90,6 +91,32 @@ TEST_F(startup, ServesTheFifoAndTracesRecords)
     EXPECT_NE(std::string::npos, testing::read_file(dir.file("mbusLog")).find("SERIAL: Can not open " + dir.file("ttyS0")));
     // A command that matches nothing writes no result file.
     EXPECT_FALSE(std::ifstream(dir.file("out.d/mbus_4")).good());
+    p.stop();
+}
+
+namespace {
+
+// A field of /proc/<pid>/status, as a number.
+long status_field(pid_t pid, const std::string& name)
+{
+    std::istringstream in(testing::read_file("/proc/" + std::to_string(pid) + "/status"));
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(name + ":", 0) == 0)
+            return std::stol(line.substr(name.size() + 1));
+    return -1;
+}
+
+} // namespace
+
+TEST_F(startup, IdleDaemonWaitsInOpenWithoutWakingUp)
+{
+    auto p = start(good_config("debug_fifo=1\n"));
+    ASSERT_TRUE(testing::eventually(5000, [&] { return p.out().find("bereit zum Lesen") != std::string::npos; }));
+    testing::eventually(200, [] { return false; });
+    const long switches = status_field(p.pid, "voluntary_ctxt_switches");
+    testing::eventually(500, [] { return false; });
+    EXPECT_EQ(switches, status_field(p.pid, "voluntary_ctxt_switches"));
+    EXPECT_LT(status_field(p.pid, "VmRSS"), 4 * 1024);  // kB
     p.stop();
 }
 
