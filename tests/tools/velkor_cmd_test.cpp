@@ -1,0 +1,212 @@
+// velkor-cmd: the record it writes, how it waits for the answer, its exit codes.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "../../tools/velkor-cmd/result_check.h"
+#include "child_process.h"
+#include "support/fake_bus.h"
+#include "support/test_support.h"
+
+namespace velkor::testing {
+namespace {
+
+using cmd::result_state;
+
+struct fifo_fixture : ::testing::Test {
+    temp_dir dir;
+    std::string fifo = dir.file("cmd.fifo");
+    int reader = -1;
+
+    void SetUp() override
+    {
+        ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+        reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(reader, 0);
+    }
+    void TearDown() override { ::close(reader); }
+
+    // Whatever arrives in the FIFO within the time.
+    std::string read_record(std::size_t want = 332, int timeout_ms = 5000)
+    {
+        std::string got;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+        while (got.size() < want && std::chrono::steady_clock::now() < end) {
+            char buffer[512];
+            const ssize_t n = ::read(reader, buffer, sizeof buffer);
+            if (n > 0)
+                got.append(buffer, static_cast<std::size_t>(n));
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return got;
+    }
+
+    std::vector<std::string> args(std::initializer_list<std::string> more)
+    {
+        std::vector<std::string> a = {built_program("velkor-cmd"), "--fifo", fifo};
+        a.insert(a.end(), more);
+        return a;
+    }
+};
+
+using velkor_cmd = fifo_fixture;
+
+TEST_F(velkor_cmd, writes_the_record_byte_for_byte_and_prints_the_answer)
+{
+    const std::string answer = "{\"ack_response\":\"OK\",\"primAdr\":\"NO\"}";
+    child_process c(args({"--bus", "/tmp/ttyS-sim", "--br", "2400", "--sec", "30512047-VLK-2-4", "--id", "7",
+                          "--param", "-2", "--out", dir.path, "--timeout", "10", "HALLO"}));
+    const std::string record = read_record();
+    ASSERT_EQ(332u, record.size());
+
+    std::array<std::uint8_t, 332> expected{};
+    std::memcpy(&expected[0], "/tmp/ttyS-sim", 13);
+    const std::uint8_t id[] = {7, 0, 0, 0}, br[] = {0x60, 0x09, 0, 0}, param[] = {0xFE, 0xFF, 0xFF, 0xFF};
+    std::memcpy(&expected[256], id, 4);
+    std::memcpy(&expected[260], br, 4);
+    std::memcpy(&expected[264], "30512047-VLK-2-4", 16);
+    std::memcpy(&expected[296], "HALLO", 5);
+    std::memcpy(&expected[328], param, 4);
+    EXPECT_EQ(to_hex(expected), to_hex(std::span(reinterpret_cast<const std::uint8_t*>(record.data()), 332)));
+
+    write_file(dir.file("mbus_7"), answer);
+    std::string out, err;
+    EXPECT_EQ(0, c.finish(out, err)) << err;
+    EXPECT_EQ(answer + "\n", out);
+}
+
+TEST_F(velkor_cmd, texts_filling_their_fields_keep_a_terminating_zero)
+{
+    const std::string sec(31, 's'), command(31, 'C'), bus(255, 'b');
+    child_process c(args({"--bus", bus, "--sec", sec, command}));
+    const std::string record = read_record();
+    ASSERT_EQ(332u, record.size());
+    EXPECT_EQ(bus, record.substr(0, 255));
+    EXPECT_EQ('\0', record[255]);
+    EXPECT_EQ(sec + '\0', record.substr(264, 32));
+    EXPECT_EQ(command + '\0', record.substr(296, 32));
+    std::string out, err;
+    EXPECT_EQ(0, c.finish(out, err)) << err;
+    EXPECT_EQ("", out);
+}
+
+TEST_F(velkor_cmd, waits_past_intermediate_answers_for_the_final_one)
+{
+    const struct {
+        const char* command;
+        const char* between;
+        const char* final;
+    } cases[] = {
+        {"GET_DATA", "{\"data_response\":\"Telegram 1, Receive More\"}",
+         "{\n\t\"timestamp\":\"06.12.25 20:59:38\",\n\t\"mbus_id\":\"30512047-VLK-2-4\",\n\t\"access\":\"33\",\n"
+         "\t\"status\":\"no error  \",\n\t\"records\":\n\t[\n\t\t[\n\t\t\t{\"tel\":\"1\", \"rec\":\"1\", "
+         "\"descriptor\":\"Energy\",\"value\":\"17342\", \"unit\":\"kWh\", \"extended\":\"\"}\n\t\t]\n\t]\n}"},
+        {"SLAVE_SEARCH",
+         "{\n\t\"slaves\":\n\t[\n\t\t{\"cnt\":\"1\", \"sec_address\":\"30512047-VLK-2-4\", \"prim_address\":\"1\"}\n"
+         "\t],\n\t\"progress\":\"3F FF FF FF FF FF FF FF \",\n\t\"state\":\"run\"\n}",
+         "{\n\t\"slaves\":\n\t[\n\t\t{\"cnt\":\"1\", \"sec_address\":\"30512047-VLK-2-4\", \"prim_address\":\"1\"}\n"
+         "\t],\n\t\"progress\":\"9F FF FF FF FF FF FF FF \",\n\t\"state\":\"end\"\n}"},
+    };
+    for (const auto& k : cases) {
+        child_process c(args({"--id", "3", "--out", dir.path, "--timeout", "10", k.command}));
+        ASSERT_EQ(332u, read_record().size());
+        write_file(dir.file("mbus_3"), k.between);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_TRUE(c.running()) << k.command;
+        write_file(dir.file("mbus_3"), k.final);
+        std::string out, err;
+        EXPECT_EQ(0, c.finish(out, err)) << err;
+        EXPECT_EQ(std::string(k.final) + "\n", out) << k.command;
+    }
+}
+
+TEST_F(velkor_cmd, old_answer_is_removed_and_a_missing_one_times_out)
+{
+    write_file(dir.file("mbus_9"), "{\"ack_response\":\"OK\",\"primAdr\":\"NO\"}");
+    child_process c(args({"--id", "9", "--out", dir.path, "--timeout", "0.5", "HALLO"}));
+    EXPECT_EQ(332u, read_record().size());
+    std::string out, err;
+    EXPECT_EQ(1, c.finish(out, err));
+    EXPECT_EQ("", out);
+    EXPECT_NE(std::string::npos, err.find("time-out")) << err;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("mbus_9")));
+}
+
+TEST(velkor_cmd_alone, fifo_without_a_reader_times_out)
+{
+    temp_dir dir;
+    const std::string fifo = dir.file("cmd.fifo");
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    for (const std::string& path : {fifo, dir.file("missing.fifo")}) {
+        child_process c({built_program("velkor-cmd"), "--fifo", path, "--timeout", "0.3", "HALLO"});
+        std::string out, err;
+        EXPECT_EQ(1, c.finish(out, err)) << path;
+        EXPECT_NE(std::string::npos, err.find("time-out")) << err;
+    }
+}
+
+TEST(velkor_cmd_alone, argument_errors_exit_2_with_usage)
+{
+    temp_dir dir;
+    const std::string prog = built_program("velkor-cmd"), fifo = dir.file("f");
+    const std::vector<std::vector<std::string>> cases = {
+        {},                                                         // nothing
+        {"--fifo", fifo},                                           // no command
+        {"HALLO"},                                                  // no FIFO
+        {"--fifo", fifo, "HALLO", "GET_DATA"},                      // two commands
+        {"--fifo", fifo, "--colour", "red", "HALLO"},               // unknown option
+        {"--fifo", fifo, "--br", "24oo", "HALLO"},                  // not a number
+        {"--fifo", fifo, "--param", "4294967296", "HALLO"},         // beyond 32 bits
+        {"--fifo", fifo, "--id", "-1", "--out", dir.path, "HALLO"}, // negative id
+        {"--fifo", fifo, "--id", "5", "HALLO"},                     // id without --out
+        {"--fifo", fifo, "--id", "5", "--out", dir.file("nodir"), "HALLO"},
+        {"--fifo", fifo, "--sec", std::string(32, 's'), "HALLO"},   // 32 characters do not fit with the zero
+        {"--fifo", fifo, std::string(32, 'C')},
+        {"--fifo", fifo, "--bus", std::string(256, 'b'), "HALLO"},
+        {"--fifo", fifo, "--timeout", "0", "HALLO"},
+        {"--fifo", fifo, "HALLO", "--br"},                          // option without its value
+    };
+    for (const auto& extra : cases) {
+        std::vector<std::string> a = {prog};
+        a.insert(a.end(), extra.begin(), extra.end());
+        child_process c(a);
+        std::string out, err;
+        EXPECT_EQ(2, c.finish(out, err)) << ::testing::PrintToString(extra);
+        EXPECT_NE(std::string::npos, err.find("usage:")) << err;
+    }
+}
+
+TEST(result_check, judges_every_kind_of_result_document)
+{
+    const struct {
+        const char* document;
+        result_state state;
+    } cases[] = {
+        {"", result_state::incomplete},
+        {"{", result_state::incomplete},
+        {"{\"ack_response\":\"OK\",\"primAdr\":\"5\"}", result_state::final},
+        {"{\"ack_response\":\"OK\",\"primAdr\":\"5\"", result_state::incomplete},
+        {"{\"ack_response\":\"OK\",\"primAdr\":\"5\"}}", result_state::incomplete},
+        {"{\"data_response\":\"Telegram 12, Receive More\"}", result_state::intermediate},
+        {"{\"data_response\":\"No Answer\"}", result_state::final},
+        {"{\"data_response\":\"Telegram Invalid\"}", result_state::final},
+        {"{\n\t\"slaves\":\n\t[\n\t],\n\t\"progress\":\"\",\n\t\"state\":\"end\"\n}", result_state::final},
+        {"{\n\t\"slaves\":\n\t[\n\t],\n\t\"progress\":\"\",\n\t\"state\":\"run\"\n}", result_state::intermediate},
+        {"{\n\t\"slaves\":\n\t[\n\t],\n\t\"progress\":\"\",\n\t\"state\":\"en", result_state::incomplete},
+        {"{\"telegrams\":\n[\"68 03 03 68 08 01 72 7B 16 \"\n\n]}", result_state::final},
+        {"{\"telegrams\":\n[\"68 03 03 68 08 01 72 7B 16 \"\n", result_state::incomplete},
+        // Texts are not escaped by the daemon: odd characters inside strings are taken.
+        {"{\"records\":[[{\"value\":\"a\tb\\x\", \"unit\":\"°C\"}]]}", result_state::final},
+        {"[\"not an object\"]", result_state::incomplete},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(static_cast<int>(c.state), static_cast<int>(cmd::judge_result(c.document))) << c.document;
+}
+
+} // namespace
+} // namespace velkor::testing

@@ -1,0 +1,288 @@
+// velkor-cmd: hands one command record to the daemon and waits for its answer.
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "control/command_record.h"
+#include "result_check.h"
+
+namespace {
+
+using velkor::cmd::result_state;
+using velkor::control::command_record;
+using steady = std::chrono::steady_clock;
+
+constexpr int exit_timeout = 1;  // also every other failure after the arguments were good
+constexpr int exit_usage = 2;
+constexpr double default_timeout_s = 120;
+constexpr auto poll_interval = std::chrono::milliseconds(50);
+
+void usage(std::FILE* out)
+{
+    std::fputs("usage: velkor-cmd --fifo PATH [--bus NAME] [--br N] [--sec TEXT] [--param N]\n"
+               "                  [--id N --out DIR] [--timeout SECONDS] COMMAND\n"
+               "Writes one command record into the daemon's FIFO. With --id, waits until the\n"
+               "result file DIR/mbus_N is complete and prints it.\n"
+               "  --fifo PATH        the daemon's command FIFO (path_input)\n"
+               "  --bus NAME         bus of the command; a name containing \"ttyS\" is the serial\n"
+               "                     line (default /dev/ttyS0), any other a file path\n"
+               "  --br N             line speed in Bd (default 2400)\n"
+               "  --sec TEXT         secondary address of the slave, e.g. 12345678-ABC-1-7\n"
+               "  --param N          command parameter (default 0)\n"
+               "  --id N             result number; 0 or none: only send\n"
+               "  --out DIR          the daemon's output directory (path_output)\n"
+               "  --timeout SECONDS  give up after this long (default 120)\n"
+               "exit status: 0 done, 1 time-out or failure, 2 bad arguments\n",
+               out);
+}
+
+struct options {
+    std::string fifo;
+    std::string bus = "/dev/ttyS0";
+    std::string out;
+    std::string sec;
+    std::string command;
+    std::int32_t br = 2400;
+    std::int32_t id = 0;
+    std::int32_t param = 0;
+    double timeout_s = default_timeout_s;
+};
+
+int bad_arguments(const std::string& message)
+{
+    std::fprintf(stderr, "velkor-cmd: %s\n", message.c_str());
+    usage(stderr);
+    return exit_usage;
+}
+
+bool read_int32(const std::string& text, std::int32_t& value)
+{
+    if (text.empty())
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    const long long v = std::strtoll(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v < INT32_MIN || v > INT32_MAX)
+        return false;
+    value = static_cast<std::int32_t>(v);
+    return true;
+}
+
+bool read_seconds(const std::string& text, double& value)
+{
+    if (text.empty())
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (errno != 0 || *end != '\0' || !(v > 0) || v > 86400 * 7)
+        return false;
+    value = v;
+    return true;
+}
+
+// 0, or exit_usage after the usage message.
+int read_options(int argc, char** argv, options& o)
+{
+    bool have_command = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            usage(stdout);
+            std::exit(0);
+        }
+        if (arg.size() < 2 || arg.substr(0, 2) != "--") {
+            if (have_command)
+                return bad_arguments("one command only: " + o.command + " and " + std::string(arg));
+            o.command = std::string(arg);
+            have_command = true;
+            continue;
+        }
+        const std::size_t eq = arg.find('=');
+        const std::string name(arg.substr(0, eq));
+        std::string value;
+        if (eq != std::string_view::npos)
+            value = std::string(arg.substr(eq + 1));
+        else if (i + 1 < argc)
+            value = argv[++i];
+        else
+            return bad_arguments(name + " needs a value");
+
+        if (name == "--fifo") {
+            o.fifo = value;
+        } else if (name == "--bus") {
+            o.bus = value;
+        } else if (name == "--out") {
+            o.out = value;
+        } else if (name == "--sec") {
+            o.sec = value;
+        } else if (name == "--br" || name == "--id" || name == "--param") {
+            std::int32_t& target = name == "--br" ? o.br : name == "--id" ? o.id : o.param;
+            if (!read_int32(value, target))
+                return bad_arguments(name + " takes a whole number, not \"" + value + "\"");
+        } else if (name == "--timeout") {
+            if (!read_seconds(value, o.timeout_s))
+                return bad_arguments("--timeout takes a number of seconds above 0, not \"" + value + "\"");
+        } else {
+            return bad_arguments("unknown option " + name);
+        }
+    }
+    if (!have_command || o.command.empty())
+        return bad_arguments("the command name is missing");
+    if (o.fifo.empty())
+        return bad_arguments("--fifo is missing");
+    if (o.id < 0)
+        return bad_arguments("--id must not be negative");
+    if (o.id > 0 && o.out.empty())
+        return bad_arguments("--id needs --out, the directory of the result files");
+    // Each text needs room for its terminating zero within its field.
+    const command_record r;
+    const struct {
+        const char* what;
+        const std::string& text;
+        std::size_t field;
+    } texts[] = {{"--bus", o.bus, r.bus.size()}, {"--sec", o.sec, r.secAdr.size()}, {"the command", o.command, r.cmd.size()}};
+    for (const auto& t : texts) {
+        if (t.text.size() >= t.field)
+            return bad_arguments(std::string(t.what) + " is longer than " + std::to_string(t.field - 1) +
+                                 " characters: " + t.text);
+    }
+    if (o.id > 0) {
+        struct stat st{};
+        if (::stat(o.out.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+            return bad_arguments("--out " + o.out + " is not a directory");
+    }
+    return 0;
+}
+
+command_record make_record(const options& o)
+{
+    command_record r;
+    std::memcpy(r.bus.data(), o.bus.data(), o.bus.size());
+    r.id = o.id;
+    r.br = o.br;
+    std::memcpy(r.secAdr.data(), o.sec.data(), o.sec.size());
+    std::memcpy(r.cmd.data(), o.command.data(), o.command.size());
+    r.param = o.param;
+    return r;
+}
+
+bool past(steady::time_point deadline) { return steady::now() >= deadline; }
+
+// The daemon reads the FIFO between commands only; wait for it to be there.
+int open_fifo(const std::string& path, steady::time_point deadline)
+{
+    for (;;) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) {
+            struct stat st{};
+            if (::fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode)) {
+                std::fprintf(stderr, "velkor-cmd: %s is not a FIFO\n", path.c_str());
+                ::close(fd);
+                return -1;
+            }
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            return fd;
+        }
+        if (errno != ENXIO && errno != ENOENT && errno != EINTR) {
+            std::fprintf(stderr, "velkor-cmd: %s: %s\n", path.c_str(), std::strerror(errno));
+            return -1;
+        }
+        if (past(deadline)) {
+            std::fprintf(stderr, "velkor-cmd: time-out: %s %s\n", path.c_str(),
+                         errno == ENOENT ? "does not exist" : "has no reader (is the daemon running?)");
+            return -1;
+        }
+        std::this_thread::sleep_for(poll_interval);
+    }
+}
+
+bool read_whole(const std::string& path, std::string& content)
+{
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    content.clear();
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+        content.append(buffer, n);
+    std::fclose(f);
+    return true;
+}
+
+int wait_for_result(const std::string& path, steady::time_point deadline, double timeout_s)
+{
+    std::string content;
+    result_state last = result_state::incomplete;
+    bool seen = false;
+    for (;;) {
+        if (read_whole(path, content)) {
+            seen = true;
+            last = velkor::cmd::judge_result(content);
+            if (last == result_state::final) {
+                std::fwrite(content.data(), 1, content.size(), stdout);
+                if (content.empty() || content.back() != '\n')
+                    std::fputc('\n', stdout);
+                return 0;
+            }
+        }
+        if (past(deadline))
+            break;
+        std::this_thread::sleep_for(poll_interval);
+    }
+    const char* why = !seen ? "no result file"
+                      : last == result_state::intermediate ? "the result is not final yet"
+                                                            : "the result file is incomplete";
+    std::fprintf(stderr, "velkor-cmd: time-out after %g s: %s: %s\n", timeout_s, path.c_str(), why);
+    if (seen && !content.empty())
+        std::fprintf(stderr, "last content:\n%s\n", content.c_str());
+    return exit_timeout;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    options o;
+    if (const int rc = read_options(argc, argv, o))
+        return rc;
+    std::signal(SIGPIPE, SIG_IGN);
+    const auto deadline = steady::now() + std::chrono::duration_cast<steady::duration>(
+                                              std::chrono::duration<double>(o.timeout_s));
+
+    const std::string result_path = o.out + "/mbus_" + std::to_string(o.id);
+    // An answer left from an earlier command of the same number must not pass for this one.
+    if (o.id > 0 && ::unlink(result_path.c_str()) != 0 && errno != ENOENT) {
+        std::fprintf(stderr, "velkor-cmd: cannot remove the old %s: %s\n", result_path.c_str(), std::strerror(errno));
+        return exit_timeout;
+    }
+
+    const int fd = open_fifo(o.fifo, deadline);
+    if (fd < 0)
+        return exit_timeout;
+    const command_record record = make_record(o);
+    // One write of the whole record: the FIFO keeps it in one piece.
+    const ssize_t written = ::write(fd, &record, sizeof record);
+    const int write_errno = errno;
+    ::close(fd);
+    if (written != static_cast<ssize_t>(sizeof record)) {
+        std::fprintf(stderr, "velkor-cmd: writing %s: %s\n", o.fifo.c_str(),
+                     written < 0 ? std::strerror(write_errno) : "short write");
+        return exit_timeout;
+    }
+    if (o.id == 0)
+        return 0;
+    return wait_for_result(result_path, deadline, o.timeout_s);
+}

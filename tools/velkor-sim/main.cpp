@@ -1,0 +1,265 @@
+// velkor-sim: a bus of M-Bus meters on a pseudo-terminal.
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <poll.h>
+#include <string>
+#include <string_view>
+#include <unistd.h>
+
+#include "model/bus_file.h"
+#include "model/frame_splitter.h"
+#include "model/meter_bus.h"
+#include "pty_link.h"
+
+namespace {
+
+using namespace velkor::sim;
+
+constexpr int exit_usage = 2;
+constexpr int exit_failure = 1;
+// A frame that stops arriving for this long is given up, as a slave's
+// receiver does after an idle line.
+constexpr int partial_frame_ms = 1000;
+
+volatile std::sig_atomic_t stop_signal = 0;
+
+void on_signal(int signal) { stop_signal = signal; }
+
+void usage(std::FILE* out)
+{
+    std::fputs("usage: velkor-sim --bus FILE --link PATH [--log FILE]\n"
+               "       velkor-sim --bus FILE --check\n"
+               "Plays the meters of the bus file on a pseudo-terminal reached through the\n"
+               "symlink PATH (its name must contain \"ttyS\"). Prints \"ready\" once the\n"
+               "symlink exists; logs every frame to stderr or the --log file.\n"
+               "  --bus FILE    the meters and their telegrams (see README)\n"
+               "  --link PATH   where to put the symlink to the pty, e.g. /tmp/ttyS-sim\n"
+               "  --log FILE    append the frame log to FILE instead of stderr\n"
+               "  --check       only read the bus file and list its meters\n",
+               out);
+}
+
+struct options {
+    std::string bus_file;
+    std::string link_path;
+    std::string log_file;
+    bool check = false;
+};
+
+// 0, or exit_usage after a message.
+int read_options(int argc, char** argv, options& o)
+{
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        std::string value;
+        const std::size_t eq = arg.find('=');
+        const std::string_view name = arg.substr(0, eq);
+        auto take_value = [&]() -> bool {
+            if (eq != std::string_view::npos) {
+                value = std::string(arg.substr(eq + 1));
+                return true;
+            }
+            if (i + 1 >= argc)
+                return false;
+            value = argv[++i];
+            return true;
+        };
+        if (arg == "--help" || arg == "-h") {
+            usage(stdout);
+            std::exit(0);
+        } else if (arg == "--check") {
+            o.check = true;
+        } else if (name == "--bus" || name == "--link" || name == "--log") {
+            if (!take_value() || value.empty()) {
+                std::fprintf(stderr, "velkor-sim: %s needs a value\n", std::string(name).c_str());
+                usage(stderr);
+                return exit_usage;
+            }
+            (name == "--bus" ? o.bus_file : name == "--link" ? o.link_path : o.log_file) = value;
+        } else {
+            std::fprintf(stderr, "velkor-sim: unknown argument %s\n", argv[i]);
+            usage(stderr);
+            return exit_usage;
+        }
+    }
+    if (o.bus_file.empty() || (!o.check && o.link_path.empty())) {
+        std::fprintf(stderr, "velkor-sim: %s\n", o.bus_file.empty() ? "--bus is missing" : "--link is missing");
+        usage(stderr);
+        return exit_usage;
+    }
+    if (!o.check && o.link_path.find("ttyS") == std::string::npos) {
+        std::fprintf(stderr, "velkor-sim: the link name %s must contain \"ttyS\" for the daemon to take it as its "
+                             "serial line\n",
+                     o.link_path.c_str());
+        return exit_usage;
+    }
+    return 0;
+}
+
+std::FILE* log_out = stderr;
+
+void log_line(const char* tag, const std::string& text)
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    std::tm local{};
+    ::localtime_r(&now.tv_sec, &local);
+    std::fprintf(log_out, "%02d:%02d:%02d.%03d %s %s\n", local.tm_hour, local.tm_min, local.tm_sec,
+                 static_cast<int>(now.tv_nsec / 1000000), tag, text.c_str());
+}
+
+std::string meter_summary(const meter& m)
+{
+    std::string line = m.name + ": " + secondary_text(m.secondary) + ", primary " + std::to_string(m.primary_address) +
+                       ", " + std::to_string(m.telegrams.size()) + " telegram(s)";
+    if (m.baud_rate)
+        line += ", " + std::to_string(m.baud_rate) + " Bd";
+    if (m.faults.silent)
+        line += ", fault silent";
+    if (m.faults.no_data)
+        line += ", fault no-data";
+    if (m.faults.bad_checksum_telegram)
+        line += ", fault bad-checksum " + std::to_string(m.faults.bad_checksum_telegram);
+    if (m.faults.stop_after)
+        line += ", fault stop-after " + std::to_string(m.faults.stop_after);
+    return line;
+}
+
+bool write_all(int fd, const byte_string& bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            pollfd p{fd, POLLOUT, 0};
+            ::poll(&p, 1, 100);
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+void serve_frames(meter_bus& bus, pty_link& link, frame_splitter& splitter)
+{
+    byte_string frame, dropped;
+    while (next_frame(splitter, frame, dropped)) {
+        if (!dropped.empty()) {
+            log_line("rx", hex_text(dropped) + "  (no frame, dropped)");
+            dropped.clear();
+        }
+        log_line("rx", hex_text(frame));
+        const bus_answer answer = answer_frame(bus, frame, line_speed(link));
+        log_line("--", answer.note);
+        if (!answer.bytes.empty()) {
+            if (!write_all(link.master, answer.bytes))
+                log_line("!!", std::string("write failed: ") + std::strerror(errno));
+            log_line("tx", hex_text(answer.bytes) +
+                               (answer.answering > 1 ? "  (" + std::to_string(answer.answering) + " meters collide)"
+                                                     : std::string()));
+        }
+    }
+    if (!dropped.empty())
+        log_line("rx", hex_text(dropped) + "  (no frame, dropped)");
+}
+
+int run(meter_bus& bus, pty_link& link)
+{
+    frame_splitter splitter;
+    int quiet_ms = 0;
+    while (!stop_signal) {
+        pollfd p{link.master, POLLIN, 0};
+        const int slice_ms = 100;
+        const int ready = ::poll(&p, 1, slice_ms);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            log_line("!!", std::string("poll: ") + std::strerror(errno));
+            return exit_failure;
+        }
+        if (ready == 0 || !(p.revents & POLLIN)) {
+            if (ready > 0)
+                ::usleep(slice_ms * 1000);  // hang-up without data: do not spin
+            quiet_ms += slice_ms;
+            if (!splitter.pending.empty() && quiet_ms >= partial_frame_ms) {
+                byte_string dropped;
+                abandon_pending(splitter, dropped);
+                log_line("rx", hex_text(dropped) + "  (incomplete frame, dropped)");
+            }
+            continue;
+        }
+        std::uint8_t buffer[512];
+        const ssize_t n = ::read(link.master, buffer, sizeof buffer);
+        if (n <= 0) {
+            if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) {
+                log_line("!!", std::string("read: ") + std::strerror(errno));
+                return exit_failure;
+            }
+            ::usleep(10 * 1000);
+            continue;
+        }
+        quiet_ms = 0;
+        feed(splitter, std::span<const std::uint8_t>(buffer, static_cast<std::size_t>(n)));
+        serve_frames(bus, link, splitter);
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    options o;
+    if (const int rc = read_options(argc, argv, o))
+        return rc;
+
+    meter_bus bus;
+    parse_error error;
+    if (!read_bus_file(o.bus_file, bus, error)) {
+        std::fprintf(stderr, "velkor-sim: %s: %s\n", o.bus_file.c_str(), describe(error).c_str());
+        return exit_usage;
+    }
+    if (o.check) {
+        for (const meter& m : bus.meters)
+            std::printf("%s\n", meter_summary(m).c_str());
+        return 0;
+    }
+    if (!o.log_file.empty()) {
+        log_out = std::fopen(o.log_file.c_str(), "a");
+        if (!log_out) {
+            std::fprintf(stderr, "velkor-sim: %s: %s\n", o.log_file.c_str(), std::strerror(errno));
+            return exit_failure;
+        }
+    }
+    std::setvbuf(log_out, nullptr, _IOLBF, 0);
+
+    struct sigaction action{};
+    action.sa_handler = on_signal;
+    sigemptyset(&action.sa_mask);
+    for (int s : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(s, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    pty_link link;
+    std::string reason;
+    if (open_pty_link(link, o.link_path, reason) != 0) {
+        std::fprintf(stderr, "velkor-sim: %s\n", reason.c_str());
+        return exit_failure;
+    }
+    log_line("==", "bus " + o.bus_file + " on " + o.link_path + " -> " + link.slave_name);
+    for (const meter& m : bus.meters)
+        log_line("==", meter_summary(m));
+    std::fputs("ready\n", stdout);
+    std::fflush(stdout);
+
+    const int rc = run(bus, link);
+    close_pty_link(link);
+    log_line("==", stop_signal ? "stopped by signal " + std::to_string(static_cast<int>(stop_signal)) : "stopped");
+    return rc;
+}
