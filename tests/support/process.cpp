@@ -71,6 +71,19 @@ process::process(process&& other) noexcept
     other.pid = -1;
 }
 
+process& process::operator=(process&& other) noexcept
+{
+    if (this != &other) {
+        stop();
+        pid = other.pid;
+        out_path = std::move(other.out_path);
+        err_path = std::move(other.err_path);
+        status = other.status;
+        other.pid = -1;
+    }
+    return *this;
+}
+
 process::~process() { stop(); }
 
 bool eventually(int timeout_ms, const std::function<bool()>& predicate)

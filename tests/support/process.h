@@ -27,7 +27,7 @@ struct process {
 
     process() = default;
     process(process&& other) noexcept;
-    process& operator=(process&&) = delete;
+    process& operator=(process&& other) noexcept;
     process(const process&) = delete;
     ~process();
 };

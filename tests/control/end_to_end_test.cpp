@@ -1,0 +1,119 @@
+// The real daemon on a pseudo-terminal with simulated meters: records go into
+// its FIFO, answers come back as result files and log entries.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "control/command_record.h"
+#include "support/process.h"
+#include "support/test_support.h"
+
+namespace velkor::testing {
+
+namespace {
+
+const std::string heat = "30512047-VLK-2-4";  // two telegrams, primary address 1
+
+struct end_to_end : ::testing::Test {
+    temp_dir dir;
+    process sim;
+    process daemon;
+
+    void SetUp() override
+    {
+        ::mkdir(dir.file("out").c_str(), 0700);
+        sim = process::start({built_program("velkor-sim"), "--bus",
+                              std::string(VELKOR_SOURCE_DIR) + "/tools/velkor-sim/examples/demo.bus", "--link",
+                              dir.file("ttyS-sim"), "--log", dir.file("sim.log")},
+                             dir.file("sim.out"), dir.file("sim.err"));
+        ASSERT_TRUE(eventually(5000, [&] { return read_file(dir.file("sim.out")).find("ready") != std::string::npos; }));
+        write_file(dir.file("mbus.conf"), "path_input=" + dir.file("fifo") + " path_output=" + dir.file("out") +
+                                              "\npath_mbusLog=" + dir.path + " log_size=100000 log_size_dev=100000\n" +
+                                              "bus_0=" + dir.file("ttyS-sim") + " primary_start=20\n");
+        daemon = process::start({built_program("velkor"), "--config", dir.file("mbus.conf")}, dir.file("velkor.out"),
+                                dir.file("velkor.err"));
+        struct stat st;
+        ASSERT_TRUE(eventually(5000, [&] { return ::stat(dir.file("fifo").c_str(), &st) == 0; }));
+    }
+
+    void send(const std::string& cmd, int id, const std::string& sec = heat, int param = 0)
+    {
+        control::command_record r;
+        const std::string bus = dir.file("ttyS-sim");
+        std::memcpy(r.bus.data(), bus.data(), bus.size());
+        std::memcpy(r.cmd.data(), cmd.data(), std::min(cmd.size(), r.cmd.size()));
+        std::memcpy(r.secAdr.data(), sec.data(), sec.size());
+        r.id = id;
+        r.br = 38400;
+        r.param = param;
+        const int fd = ::open(dir.file("fifo").c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(332, ::write(fd, &r, sizeof r));
+        ::close(fd);
+    }
+
+    // The result file once it holds a final document (one that ends in "}"
+    // and is not a progress answer).
+    std::string await(int id, const std::string& must_hold = "")
+    {
+        const std::string path = dir.file("out/mbus_" + std::to_string(id));
+        std::string content;
+        eventually(30000, [&] {
+            content = read_file(path);
+            return !content.empty() && content.back() == '}' && content.find("Receive More") == std::string::npos &&
+                   content.find(must_hold) != std::string::npos;
+        });
+        return content;
+    }
+
+    std::string dev_log() { return read_file(dir.file("mbusLogDev")); }
+};
+
+} // namespace
+
+TEST_F(end_to_end, ReadsAMultiTelegramMeterAndDecodesItsRawTelegramsAlike)
+{
+    send("GET_DATA", 1);
+    const std::string data = await(1);
+    EXPECT_NE(std::string::npos, data.find("\"mbus_id\":\"" + heat + "\""));
+    EXPECT_NE(std::string::npos, data.find("\"tel\":\"2\", \"rec\":\"5\""));
+    EXPECT_NE(std::string::npos, dev_log().find("GET_DATA: got 2 data-telegram(s) from slave " + heat));
+
+    send("GET_RAW_DATA", 2);
+    const std::string raw = await(2);
+    write_file(dir.file("raw"), raw);
+    auto decode = process::start({built_program("velkor-decode"), dir.file("raw")}, dir.file("decode.out"),
+                                 dir.file("decode.err"));
+    ASSERT_TRUE(decode.wait(10000));
+    ASSERT_EQ(0, decode.status) << decode.err();
+    const auto records = [](const std::string& document) { return document.substr(document.find("\"records\"")); };
+    EXPECT_EQ(records(data) + "\n", records(decode.out()));
+}
+
+TEST_F(end_to_end, GivesASlaveAPrimaryAddressAndReachesItThere)
+{
+    send("SET_PRIMARY_ADDRESS", 0);
+    send("HALLO", 3);
+    EXPECT_EQ(R"({"ack_response":"OK","primAdr":"20"})", await(3));
+    send("GET_ADDRESS_LIST", 4);
+    EXPECT_NE(std::string::npos, await(4, "end").find("\"sec_address\":\"" + heat + "\", \"prim_address\":\"20\""));
+    EXPECT_NE(std::string::npos, read_file(dir.file("mbusLog")).find("SET_PRIMARY_ADDRESS: set slave " + heat +
+                                                                      " to address 20"));
+    // The meter itself answers at its new address now.
+    EXPECT_NE(std::string::npos, read_file(dir.file("sim.log")).find("10 40 14 54 16"));
+}
+
+TEST_F(end_to_end, UnavailableSlaveAndFunctionTest)
+{
+    send("HALLO_EXT", 5, "99999999-VLK-1-1");
+    EXPECT_EQ(R"({"ack_response":"No Answer","primAdr":"NO"})", await(5));
+    send("FUNCTION_TEST", 6);
+    EXPECT_EQ(R"({"ack_response":"OK","primAdr":"NO"})", await(6));
+    EXPECT_NE(std::string::npos, read_file(dir.file("mbusLog")).find("HALLO_EXT: slave with address 99999999-VLK-1-1 not available"));
+}
+
+} // namespace velkor::testing
