@@ -36,6 +36,8 @@ bool select_slave(command& c);
 int address_target_slave(command& c);
 // Prints the message with the controller trace switch, then logs it.
 void report(command& c, int line, int level);
+// The acknowledgement answer (with an id) and "<command>: response = <response>".
+void answer_acknowledgement(command& c, const char* response, int level);
 
 // Command families. Those that give a bool give true when the dispatch ends
 // with them, without the acknowledgement epilogue.

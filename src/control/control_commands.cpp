@@ -52,15 +52,7 @@ void hallo_ext(command& c)
         else if (valid == 0)
             outcome = 2;
     }
-    const char* response = outcome == 0 ? "OK" : outcome == 1 ? "No Answer" : "Collision";
-    if (c.id != 0) {
-        text<32> primary("NO");
-        if (c.target >= 1 && c.target <= 250)
-            primary.format("%d", c.target);
-        results::write_ack_answer(c.d.files, c.id, response, primary.view());
-    }
-    c.message.format("%s: response = %s", c.name.c_str(), response);
-    report(c, __LINE__, valid == 1 ? 2 : 1);
+    answer_acknowledgement(c, outcome == 0 ? "OK" : outcome == 1 ? "No Answer" : "Collision", valid == 1 ? 2 : 1);
 }
 
 bool set_baudrate(command& c)

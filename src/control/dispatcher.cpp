@@ -63,6 +63,18 @@ int address_target_slave(command& c)
     return 0;
 }
 
+void answer_acknowledgement(command& c, const char* response, int level)
+{
+    if (c.id != 0) {
+        text<32> primary("NO");
+        if (c.target >= 1 && c.target <= 250)
+            primary.format("%d", c.target);
+        results::write_ack_answer(c.d.files, c.id, response, primary.view());
+    }
+    c.message.format("%s: response = %s", c.name.c_str(), response);
+    report(c, __LINE__, level);
+}
+
 namespace {
 
 // Answers a command whose last request awaited the acknowledgement character.
@@ -71,15 +83,7 @@ void acknowledgement_epilogue(command& c)
     if (c.d.bus.answer_mode != link::answer_short)
         return;
     const int ack = link::check_ack(c.d.bus);
-    const char* response = ack == 1 ? "OK" : ack == 0 ? "No Answer" : "Unknown";
-    if (c.id != 0) {
-        text<32> primary("NO");
-        if (c.target >= 1 && c.target <= 250)
-            primary.format("%d", c.target);
-        results::write_ack_answer(c.d.files, c.id, response, primary.view());
-    }
-    c.message.format("%s: response = %s", c.name.c_str(), response);
-    report(c, __LINE__, ack == 1 ? 2 : 1);
+    answer_acknowledgement(c, ack == 1 ? "OK" : ack == 0 ? "No Answer" : "Unknown", ack == 1 ? 2 : 1);
 }
 
 // The commands tested one by one after the exclusive group; true when the

@@ -63,8 +63,8 @@ inline bytes make_telegram(std::string_view records_hex, std::uint8_t address = 
     return make_telegram(hex_bytes(records_hex), address);
 }
 
-// A realistic heat-meter answer of 20 records.
-inline bytes heat_meter_records()
+// The current readings of a heat meter: 19 records.
+inline bytes current_readings()
 {
     return hex_bytes(
         "0C 78 56 34 12 00"           // fabrication number 123456
@@ -85,8 +85,17 @@ inline bytes heat_meter_records()
         "04 26 A4 0D 00 00"           // operating time
         "05 FF 01 00 00 AC 41"        // manufacturer-specific real
         "0D FD 0E 06 36 2E 31 30 20 56"  // firmware text "V 01.6"
-        "0E 0A 55 12 34 12 00 00"     // 12-digit BCD energy in MWh
-        "0F 01 02 03 04");            // manufacturer data to the end
+        "0E 0A 55 12 34 12 00 00");   // 12-digit BCD energy in MWh
+}
+
+// A realistic heat-meter answer of 20 records: the current readings and
+// manufacturer data to the end.
+inline bytes heat_meter_records()
+{
+    bytes records = current_readings();
+    for (std::uint8_t b : {0x0F, 0x01, 0x02, 0x03, 0x04})
+        records.push_back(b);
+    return records;
 }
 
 } // namespace velkor::decode_testing

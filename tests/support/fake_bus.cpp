@@ -2,31 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "decode/telegram_builder.h"
+
 namespace velkor::testing {
 
-bytes hex(const std::string& text)
-{
-    bytes out;
-    int high = -1;
-    for (char c : text) {
-        int v;
-        if (c >= '0' && c <= '9')
-            v = c - '0';
-        else if (c >= 'a' && c <= 'f')
-            v = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F')
-            v = c - 'A' + 10;
-        else
-            continue;
-        if (high < 0) {
-            high = v;
-        } else {
-            out.push_back(static_cast<std::uint8_t>(high * 16 + v));
-            high = -1;
-        }
-    }
-    return out;
-}
+bytes hex(const std::string& text) { return decode_testing::hex_bytes(text); }
 
 std::string to_hex(std::span<const std::uint8_t> data)
 {
