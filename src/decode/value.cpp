@@ -56,15 +56,6 @@ void append_decimal(record_text& out, Number number)
     out.append(std::string_view(digits, static_cast<std::size_t>(result.ptr - digits)));
 }
 
-// "%02d" for fields of 0 to 999.
-void append_two_digits(record_text& out, unsigned number)
-{
-    if (number >= 100)
-        out.append(static_cast<char>('0' + number / 100 % 10));
-    out.append(static_cast<char>('0' + number / 10 % 10));
-    out.append(static_cast<char>('0' + number % 10));
-}
-
 void append_hex_pair(record_text& out, std::uint8_t byte, const char* digits)
 {
     const char pair[2] = {digits[byte >> 4], digits[byte & 0x0F]};
@@ -186,48 +177,21 @@ bool is_date_time(std::span<const std::uint8_t> vif_block)
 // Types G, J, F and I; the flag bits (invalid, summer time, weekday, week) are not shown.
 void render_calendar(std::uint8_t coding, const record_data& b, record_text& value)
 {
-    const auto year = [&](std::size_t low, std::size_t high) -> unsigned {
-        return static_cast<unsigned>((b[low] >> 5) + 8 * (b[high] >> 4));
-    };
+    const auto year = [&](std::size_t low, std::size_t high) { return (b[low] >> 5) + 8 * (b[high] >> 4); };
     value.clear();
     switch (coding) {
     case 0x2:  // G: date
-        append_two_digits(value, b[0] & 0x1F);
-        value.append('.');
-        append_two_digits(value, b[1] & 0x0F);
-        value.append('.');
-        append_two_digits(value, year(0, 1));
+        value.format("%02d.%02d.%02d", b[0] & 0x1F, b[1] & 0x0F, year(0, 1));
         break;
     case 0x3:  // J: time of day
-        append_two_digits(value, b[2] & 0x1F);
-        value.append(':');
-        append_two_digits(value, b[1] & 0x3F);
-        value.append(':');
-        append_two_digits(value, b[0] & 0x3F);
+        value.format("%02d:%02d:%02d", b[2] & 0x1F, b[1] & 0x3F, b[0] & 0x3F);
         break;
     case 0x4:  // F: date and time
-        append_two_digits(value, b[2] & 0x1F);
-        value.append('.');
-        append_two_digits(value, b[3] & 0x0F);
-        value.append('.');
-        append_two_digits(value, year(2, 3));
-        value.append(' ');
-        append_two_digits(value, b[1] & 0x1F);
-        value.append(':');
-        append_two_digits(value, b[0] & 0x3F);
+        value.format("%02d.%02d.%02d %02d:%02d", b[2] & 0x1F, b[3] & 0x0F, year(2, 3), b[1] & 0x1F, b[0] & 0x3F);
         break;
     case 0x6:  // I: date and time with seconds
-        append_two_digits(value, b[3] & 0x1F);
-        value.append('.');
-        append_two_digits(value, b[4] & 0x0F);
-        value.append('.');
-        append_two_digits(value, year(3, 4));
-        value.append(' ');
-        append_two_digits(value, b[2] & 0x1F);
-        value.append(':');
-        append_two_digits(value, b[1] & 0x3F);
-        value.append(':');
-        append_two_digits(value, b[0] & 0x3F);
+        value.format("%02d.%02d.%02d %02d:%02d:%02d", b[3] & 0x1F, b[4] & 0x0F, year(3, 4), b[2] & 0x1F,
+                     b[1] & 0x3F, b[0] & 0x3F);
         break;
     default:
         value.assign("unknown format");
