@@ -9,15 +9,6 @@
 
 namespace velkor::control {
 
-void connect_daemon_state(daemon_state& d, link::bus_line& line, velkor::clock& clock)
-{
-    d.line = &line;
-    d.clock = &clock;
-    d.files.directory = d.config.path_output;
-    d.files.log = &d.log;
-    d.files.clock = &clock;
-}
-
 command::command(daemon_state& state, const command_record& record)
     : d(state),
       bus(field_view(record.bus.data(), record.bus.size())),
