@@ -204,11 +204,6 @@ void describe(std::span<const descriptor_row> rows, std::uint8_t code, record_te
 }
 
 // Bytes past the received telegram read as 0.
-std::uint8_t byte_at(telegram_view telegram, std::size_t offset)
-{
-    return offset < telegram.size() ? telegram[offset] : 0;
-}
-
 void plain_text_descriptor(const record_span& span, telegram_view telegram, record_text& out)
 {
     out.clear();
@@ -239,9 +234,10 @@ void vif_fb_descriptor(std::uint8_t code, record_text& out) { describe(fb_rows, 
 int render_descriptor(int index, const record_table& table, telegram_view telegram, record_text& descriptor)
 {
     descriptor.clear();
-    if (index < 0 || index >= table.count || index >= static_cast<int>(table.entries.size()))
+    const record_span* entry = entry_at(index, table);
+    if (!entry)
         return 1;
-    const record_span& span = table.entries[static_cast<std::size_t>(index)];
+    const record_span& span = *entry;
     const std::uint8_t vif = byte_at(telegram, span.vif_offset);
     switch (vif) {
     case 0xFB:

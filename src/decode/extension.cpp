@@ -215,11 +215,6 @@ void text_from(std::span<const vife_row> rows, std::uint8_t code, const char* ot
     }
 }
 
-std::uint8_t byte_at(telegram_view telegram, std::size_t offset)
-{
-    return offset < telegram.size() ? telegram[offset] : 0;
-}
-
 void append_piece(record_text& extended, const record_text& piece)
 {
     extended.append(" / ");
@@ -278,9 +273,10 @@ int render_extension(int index, const record_table& table, telegram_view telegra
                      record_text& unit)
 {
     extended.clear();
-    if (index < 0 || index >= table.count || index >= static_cast<int>(table.entries.size()))
+    const record_span* entry = entry_at(index, table);
+    if (!entry)
         return 1;
-    const record_span& span = table.entries[static_cast<std::size_t>(index)];
+    const record_span& span = *entry;
     const std::uint8_t dif = byte_at(telegram, span.dif_offset);
     if (dif == 0x0F || dif == 0x1F) {
         extended.assign("manufacturer-specific");

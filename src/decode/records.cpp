@@ -104,13 +104,6 @@ std::size_t data_length_at(const walk_view& t, std::uint8_t dif, std::size_t dat
     }
 }
 
-const record_span* entry_at(int index, const record_table& table)
-{
-    if (index < 0 || index >= table.count || static_cast<std::size_t>(index) >= table.entries.size())
-        return nullptr;
-    return &table.entries[static_cast<std::size_t>(index)];
-}
-
 std::span<const std::uint8_t> bytes_at(telegram_view telegram, std::size_t offset, std::size_t length)
 {
     if (offset >= telegram.size())

@@ -65,6 +65,20 @@ void render_record_hex(int index, const record_table& table, telegram_view teleg
                        record_text& vif, record_text& data);
 void dump_record(int index, const record_table& table, telegram_view telegram);
 
+// Every read of a record goes through these: an entry outside the table is
+// nullptr, and a byte past the telegram's end reads as 0.
+inline const record_span* entry_at(int index, const record_table& table)
+{
+    if (index < 0 || index >= table.count || static_cast<std::size_t>(index) >= table.entries.size())
+        return nullptr;
+    return &table.entries[static_cast<std::size_t>(index)];
+}
+
+inline std::uint8_t byte_at(telegram_view telegram, std::size_t offset)
+{
+    return offset < telegram.size() ? telegram[offset] : 0;
+}
+
 // The bytes of a span within the telegram, cut where the telegram ends.
 std::span<const std::uint8_t> span_bytes(telegram_view telegram, std::uint16_t offset, std::uint16_t length);
 

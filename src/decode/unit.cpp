@@ -157,11 +157,6 @@ void unit_from(std::span<const unit_row> rows, std::uint8_t code, record_text& o
     }
 }
 
-std::uint8_t byte_at(telegram_view telegram, std::size_t offset)
-{
-    return offset < telegram.size() ? telegram[offset] : 0;
-}
-
 } // namespace
 
 double power_of_ten(int exponent)
@@ -204,9 +199,10 @@ void nonmetric_unit(std::uint8_t vif, record_text& out) { unit_from(nonmetric_ro
 int render_unit(int index, const record_table& table, telegram_view telegram, record_text& unit)
 {
     unit.clear();
-    if (index < 0 || index >= table.count || index >= static_cast<int>(table.entries.size()))
+    const record_span* entry = entry_at(index, table);
+    if (!entry)
         return 1;
-    const record_span& span = table.entries[static_cast<std::size_t>(index)];
+    const record_span& span = *entry;
     if ((byte_at(telegram, span.dif_offset) & 0x0F) == 0x0F)
         return 0;
     const std::uint8_t vif = byte_at(telegram, span.vif_offset);

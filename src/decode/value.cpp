@@ -28,18 +28,6 @@ struct record_data {
     std::size_t size() const { return bytes.size(); }
 };
 
-const record_span* entry_at(int index, const record_table& table)
-{
-    if (index < 0 || index >= table.count || static_cast<std::size_t>(index) >= table.entries.size())
-        return nullptr;
-    return &table.entries[static_cast<std::size_t>(index)];
-}
-
-std::uint8_t byte_at(telegram_view telegram, std::size_t offset)
-{
-    return offset < telegram.size() ? telegram[offset] : 0;
-}
-
 std::uint64_t little_endian(const record_data& data, std::size_t width)
 {
     std::uint64_t value = 0;
