@@ -2,35 +2,49 @@
 
 #include <climits>
 #include <cstdio>
-#include <cstring>
 
 namespace velkor::log {
 
 namespace {
 
-constexpr std::size_t line_size = 10000; // 9,999 characters and the terminator
 constexpr std::string_view separators = " \t\n\r";
 
-void split_line(std::string_view line, token_handler handler, void* context)
-{
-    const std::size_t comment = line.find('#');
-    if (comment != std::string_view::npos)
-        line = line.substr(0, comment);
-    std::size_t pos = 0;
-    while (pos < line.size()) {
-        pos = line.find_first_not_of(separators, pos);
-        if (pos == std::string_view::npos)
-            break;
-        std::size_t end = line.find_first_of(separators, pos);
-        if (end == std::string_view::npos)
-            end = line.size();
-        const std::string_view token = line.substr(pos, end - pos);
-        const std::size_t eq = token.find('=');
+// Holds a key, "=" and far more than the 255 characters a value keeps; a
+// longer token is cut here and its value would be cut anyway.
+constexpr std::size_t token_size = 1024;
+
+struct token_reader {
+    token_handler handler;
+    void* context;
+    char token[token_size];
+    std::size_t used = 0;
+    bool in_comment = false;
+
+    void end_token()
+    {
+        const std::string_view t(token, used);
+        used = 0;
+        const std::size_t eq = t.find('=');
         if (eq != std::string_view::npos)
-            handler(context, token.substr(0, eq), token.substr(eq + 1));
-        pos = end;
+            handler(context, t.substr(0, eq), t.substr(eq + 1));
     }
-}
+
+    // One character at a time, so no read size ever splits a line: the rest of
+    // a comment stays a comment and a token stays whole.
+    void take(char c)
+    {
+        if (in_comment) {
+            in_comment = c != '\n';
+        } else if (c == '#') {
+            end_token();
+            in_comment = true;
+        } else if (separators.find(c) != std::string_view::npos) {
+            end_token();
+        } else if (used < token_size) {
+            token[used++] = c;
+        }
+    }
+};
 
 } // namespace
 
@@ -39,9 +53,13 @@ int read_config_tokens(const char* path, token_handler handler, void* context)
     std::FILE* f = std::fopen(path, "r");
     if (!f)
         return -1;
-    char line[line_size];
-    while (std::fgets(line, sizeof line, f))
-        split_line(std::string_view(line, std::strlen(line)), handler, context);
+    token_reader reader{handler, context, {}};
+    char chunk[4096];
+    std::size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+        for (std::size_t i = 0; i < n; ++i)
+            reader.take(chunk[i]);
+    reader.end_token();
     std::fclose(f);
     return 0;
 }

@@ -1,8 +1,8 @@
 #pragma once
 // The syntax of the configuration file, shared by the controller's reader and
-// the log's reader: lines of at most 9,999 characters (longer ones are read in
-// pieces, each piece a line), "#" starts a comment, tokens are separated by
-// runs of blanks, tabs, CR and LF, and each token splits at its first "=".
+// the log's reader: lines of any length, "#" starts a comment that runs to the
+// end of its line, tokens are separated by runs of blanks, tabs, CR and LF,
+// and each token splits at its first "=".
 
 #include <string_view>
 #include <type_traits>

@@ -46,13 +46,16 @@ TEST(ConfigTokens, Syntax)
         EXPECT_EQ(r.expected, tokens_of(r.content)) << r.content;
 }
 
-TEST(ConfigTokens, LongLinesAreReadInPiecesOf9999)
+TEST(ConfigTokens, OverLongLinesStayOneLine)
 {
-    // The piece boundary falls inside the second token: "b" ends the first
-    // piece (no "=", no value) and "b=2" begins the second.
-    std::string line = "a=1" + std::string(9995, ' ') + "bb=2\n";
-    const pairs got = tokens_of(line);
-    EXPECT_EQ((pairs{{"a", "1"}, {"b", "2"}}), got);
+    const std::string wide(10000, 'x');
+    const std::vector<std::pair<std::string, pairs>> rows = {
+        {"# " + wide + " path_output=/elsewhere\npath_output=/here\n", {{"path_output", "/here"}}},
+        {"a=1" + std::string(9995, ' ') + "bb=2\n", {{"a", "1"}, {"bb", "2"}}},
+        {"a=" + wide + " b=2", {{"a", std::string(1022, 'x')}, {"b", "2"}}},
+    };
+    for (const auto& [content, expected] : rows)
+        EXPECT_EQ(expected, tokens_of(content)) << content.substr(0, 20);
 }
 
 TEST(ConfigTokens, MissingFile)
