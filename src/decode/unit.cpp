@@ -45,13 +45,16 @@ constexpr bool rows_ordered(std::span<const unit_row> rows)
 // Every code without a row has no unit.
 constexpr unit_row vif_rows[] = {
     {0x00, 0x07, unit_kind::scaled, 7, 3, "Wh"},
+    {0x08, 0x0F, unit_kind::scaled, 7, 0, "J"},
     {0x10, 0x17, unit_kind::scaled, 7, 6, "m3"},
+    {0x18, 0x1F, unit_kind::scaled, 7, 3, "kg"},
     {0x20, 0x23, unit_kind::time_word},
     {0x24, 0x27, unit_kind::time_word},
     {0x28, 0x2F, unit_kind::scaled, 7, 3, "W"},
     {0x30, 0x37, unit_kind::scaled, 7, 0, "J/h"},
     {0x38, 0x3F, unit_kind::scaled, 7, 6, "m3/h"},
     {0x40, 0x47, unit_kind::scaled, 7, 7, "m3/min"},
+    {0x48, 0x4F, unit_kind::scaled, 7, 9, "m3/s"},
     {0x50, 0x57, unit_kind::scaled, 7, 3, "kg/h"},
     {0x58, 0x5B, unit_kind::scaled, 3, 3, "\xC2\xB0" "C"},
     {0x5C, 0x5F, unit_kind::scaled, 3, 3, "\xC2\xB0" "C"},
@@ -172,7 +175,7 @@ double power_of_ten(int exponent)
 void scaled_unit(std::uint8_t code, int mask, int offset, const char* word, record_text& out)
 {
     out.clear();
-    // The tables keep the exponent within -7..7; the bound only stops a stray
+    // The tables keep the exponent within -9..7; the bound only stops a stray
     // argument from spinning.
     constexpr int largest = 64;
     const int exponent = std::clamp((code & mask) - std::clamp(offset, -largest, largest), -largest, largest);

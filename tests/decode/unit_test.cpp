@@ -99,7 +99,11 @@ TEST(Unit, ScaledExamples)
         {0x37, "10000000 J/h"},
         {0x30, "J/h"},
         {0x22, "hour"},
-        {0x08, ""},
+        {0x08, "J"},
+        {0x0C, "10000 J"},
+        {0x1B, "kg"},
+        {0x48, "0.000000001 m3/s"},
+        {0x4F, "0.01 m3/s"},
         {0x6D, ""},
     };
     for (const auto& c : cases) {
@@ -197,12 +201,15 @@ TEST(Unit, EveryPrimaryVifCode)
     auto time = [](int c, int) { return time_word(c); };
     sweep(vif_unit, {
                         {0x00, 0x07, metric(7, 3, "Wh")},
+                        {0x08, 0x0F, metric(7, 0, "J")},
                         {0x10, 0x17, metric(7, 6, "m3")},
+                        {0x18, 0x1F, metric(7, 3, "kg")},
                         {0x20, 0x27, time},
                         {0x28, 0x2F, metric(7, 3, "W")},
                         {0x30, 0x37, metric(7, 0, "J/h")},
                         {0x38, 0x3F, metric(7, 6, "m3/h")},
                         {0x40, 0x47, metric(7, 7, "m3/min")},
+                        {0x48, 0x4F, metric(7, 9, "m3/s")},
                         {0x50, 0x57, metric(7, 3, "kg/h")},
                         {0x58, 0x5F, metric(3, 3, degree + "C")},
                         {0x60, 0x63, metric(3, 3, "K")},
