@@ -18,6 +18,7 @@ constexpr std::size_t max_block_reads = 11;      // DIF or VIF and up to ten ext
 
 constexpr std::uint8_t extension_bit = 0x80;
 constexpr std::uint8_t dif_more_records = 0x1F;
+constexpr std::uint8_t dif_idle_filler = 0x2F;
 constexpr std::uint8_t vif_plain_text = 0x7C;
 constexpr std::uint8_t vif_plain_text_ext = 0xFC;
 
@@ -131,6 +132,15 @@ int walk_records(telegram_view telegram, record_table& table)
     // one entry (its DIF is the checksum). Every record takes at least two
     // bytes, so the walk always ends.
     do {
+        // Idle fillers in front of a further record are padding, not a record:
+        // taken as one, the filler would swallow the next DIF as its VIF. A run
+        // that reaches the checksum stays a record and reads "telegram end".
+        std::size_t next = offset;
+        while (next + trailer_bytes < t.length && t.at(next) == dif_idle_filler)
+            ++next;
+        if (next + trailer_bytes < t.length)
+            offset = next;
+
         record_span& span = table.entries[table.count];
         const std::uint8_t dif = t.at(offset);
 

@@ -79,6 +79,24 @@ TEST(walk_records, splits_record_areas)
     }
 }
 
+TEST(walk_records, idle_fillers_before_a_record_are_skipped)
+{
+    const std::vector<std::pair<const char*, std::vector<int>>> cases = {
+        {"2F 0C 13 78 56 34 12", {20}},
+        {"01 13 05 2F 2F 2F 02 5A 2C 01", {19, 25}},
+        {"0C 13 78 56 34 12 2F 2F", {19, 25}},  // a run up to the checksum stays a record
+        {"2F", {19}},
+    };
+    for (const auto& [area, offsets] : cases) {
+        record_table table;
+        walk_records(make_telegram(area), table);
+        std::vector<int> got;
+        for (std::size_t i = 0; i < table.count; ++i)
+            got.push_back(table.entries[i].dif_offset);
+        EXPECT_EQ(offsets, got) << area;
+    }
+}
+
 TEST(walk_records, variable_length_by_lvar)
 {
     const std::vector<std::pair<int, int>> cases = {
@@ -220,6 +238,10 @@ TEST(render_record, special_functions_end_the_telegram)
     }
     const rendered r = render(make_telegram("0C 13 78 56 34 12 2F 2F"), 1);
     EXPECT_EQ(r.descriptor.view(), "telegram end");
+    // A filler in front of a record loses nothing of it.
+    const rendered v = render(make_telegram("2F 02 5A 2C 01"), 0);
+    EXPECT_EQ(v.descriptor.view(), "Flow Temperature");
+    EXPECT_EQ(v.value.view(), "300");
 }
 
 TEST(render_record, manufacturer_specific_vif_as_hex)
@@ -319,7 +341,7 @@ struct decode_trace_on {
 
 TEST(dump_record, prints_the_record_blocks)
 {
-    const bytes t = make_telegram("2F 2F 84 10 FD 17 01 02 03 04");
+    const bytes t = make_telegram("01 13 05 84 10 FD 17 01 02 03 04");
     record_table table;
     walk_records(t, table);
     testing::internal::CaptureStdout();
