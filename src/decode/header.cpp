@@ -32,8 +32,12 @@ constexpr std::size_t text_version_at = 13;
 
 int text_digit(std::string_view s, std::size_t i) { return i < s.size() && s[i] >= '0' && s[i] <= '9' ? s[i] - '0' : 0; }
 
-// A missing letter counts as '@', the letter of value 0.
-int text_letter(std::string_view s, std::size_t i) { return i < s.size() ? s[i] - 64 : 0; }
+// A missing letter counts as '@', the letter of value 0. Read unsigned: plain
+// char is signed on some platforms and would change the wire bytes.
+int text_letter(std::string_view s, std::size_t i)
+{
+    return i < s.size() ? static_cast<unsigned char>(s[i]) - 64 : 0;
+}
 
 std::uint8_t decimal_at(std::string_view s, std::size_t i)
 {

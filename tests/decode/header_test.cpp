@@ -146,6 +146,8 @@ TEST(header, incomplete_secondary_text_gives_zero_fields)
         {"1234", "00 00 34 12 00 00 00 00"},
         {"", "00 00 00 00 00 00 00 00"},
         {"1x345678-AAA-1-7", "78 56 34 10 21 04 01 07"},
+        // A letter above 0x7F counts as unsigned on every platform: 1, 0xC4 - 64, 3.
+        {"12345678-A\xC4" "C-1-7", "78 56 34 12 83 14 01 07"},
     };
     for (const auto& c : cases) {
         // The bytes behind the view must stay unread: they would give other fields.
