@@ -71,19 +71,25 @@ void set_primary_address_manual(command& c)
 {
     int outcome = 0;
     c.target = 0;
-    if (select_slave(c)) {
+    const bool reset_address = c.param == c.d.config.primary_reset;
+    if (!reset_address && !manual_address_free(c.d.addresses, c.secAdr.view(), c.param)) {
+        // Refused before anything goes out: the slave keeps the address it
+        // has, and so does its entry.
+        outcome = 2;
+    } else if (select_slave(c)) {
         list_remove(c.d.addresses, c.secAdr.view());
-        if (c.param != c.d.config.primary_reset)
+        if (!reset_address)
             c.target = list_assign_manual(c.d.addresses, c.secAdr.view(), c.param, primary_start(c));
         if (c.target >= 1)
             outcome = send_primary(c);
         else
             outcome = c.target == 0 ? 4 : 2;
+        if (outcome != 0)
+            list_remove(c.d.addresses, c.secAdr.view());
     } else {
         outcome = 1;
-    }
-    if (outcome != 0)
         list_remove(c.d.addresses, c.secAdr.view());
+    }
     set_primary_message(c, outcome);
     if (outcome != 4)
         report(c, __LINE__, 1);

@@ -15,6 +15,15 @@ address_slot* find(address_list& list, std::string_view name)
     return nullptr;
 }
 
+// Some slot holds this primary address (a free slot holds none).
+bool address_held(const address_list& list, int address, std::string_view except)
+{
+    for (const auto& slot : list.slots)
+        if (slot.primary != 0 && slot.primary == address && !holds(slot, except))
+            return true;
+    return false;
+}
+
 int assign(address_list& list, std::string_view name, int primary_start, int address, bool own_number)
 {
     if (name.empty())
@@ -23,7 +32,7 @@ int assign(address_list& list, std::string_view name, int primary_start, int add
         return 0;
     for (int i = first_slot(primary_start); i < address_slots; ++i) {
         address_slot& slot = list.slots[static_cast<std::size_t>(i)];
-        if (slot.primary != 0)
+        if (slot.primary != 0 || (own_number && address_held(list, i, name)))
             continue;
         slot.name.assign(name);
         slot.primary = own_number ? static_cast<std::uint8_t>(i) : static_cast<std::uint8_t>(address & 0xFF);
@@ -52,6 +61,13 @@ int list_assign(address_list& list, std::string_view name, int primary_start)
 int list_assign_manual(address_list& list, std::string_view name, int address, int primary_start)
 {
     return assign(list, name, primary_start, address, false);
+}
+
+bool manual_address_free(const address_list& list, std::string_view name, int address)
+{
+    constexpr int first_reserved = 251;
+    const int low = address & 0xFF;
+    return low < first_reserved && !address_held(list, low, name);
 }
 
 int list_remove(address_list& list, std::string_view name)

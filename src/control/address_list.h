@@ -25,10 +25,15 @@ struct address_list {
 // The primary address of the slot holding name, or -1.
 int list_lookup(const address_list& list, std::string_view name);
 // 0 when name is listed already; else the first free slot from primary_start
-// gets name and its own number, which is returned; -1 when none is free.
+// whose number no slave holds by hand gets name and its own number, which is
+// returned; -1 when none is free.
 int list_assign(address_list& list, std::string_view name, int primary_start);
 // As list_assign, with the low byte of address as the primary address.
 int list_assign_manual(address_list& list, std::string_view name, int address, int primary_start);
+// Whether name may be given the low byte of address by hand: never one of the
+// reserved addresses 251..255 (253 selects, 254 tests, 255 broadcasts), nor
+// one that another listed slave holds.
+bool manual_address_free(const address_list& list, std::string_view name, int address);
 // 0, or -1 when no slot holds name.
 int list_remove(address_list& list, std::string_view name);
 void list_clear(address_list& list);

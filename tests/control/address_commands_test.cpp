@@ -107,6 +107,29 @@ TEST_F(addressing, ManualAddress)
     EXPECT_EQ(dev[dev.size() - 1], dev[dev.size() - 2]);
 }
 
+TEST_F(addressing, NoAddressTwiceAndNoneReserved)
+{
+    control::list_assign_manual(d.addresses, "other", 2, 10);  // slot 10, address 2
+    control::list_assign_manual(d.addresses, "12345678-AAA-1-7", 7, 10);
+    for (int param : {2, 2 + 256, 251, 253, 254, 255}) {
+        run("SET_PRIMARY_ADDRESS_MANUAL", 0, param);
+        EXPECT_TRUE(bus.sent.empty()) << param;
+        EXPECT_EQ("SET_PRIMARY_ADDRESS: could not add address to list", main_log().back());
+        EXPECT_EQ(7, listed()) << param;
+    }
+    // Its own address again is no conflict.
+    bus.expect(select_slave, ack).expect(set_primary(7), ack);
+    run("SET_PRIMARY_ADDRESS_MANUAL", 0, 7);
+    EXPECT_TRUE(bus.script.empty());
+
+    // The next free slot is skipped while another slave holds its number.
+    control::list_clear(d.addresses);
+    control::list_assign_manual(d.addresses, "other", 11, 10);
+    bus.expect(select_slave, ack).expect(set_primary(12), ack);
+    run("SET_PRIMARY_ADDRESS");
+    EXPECT_EQ(12, listed());
+}
+
 TEST_F(addressing, ResetPrimaryAddress)
 {
     d.config.primary_reset = 0;
