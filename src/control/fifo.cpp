@@ -27,6 +27,32 @@ void trace_record(const command_record& r, int count)
     std::printf("empfangen: %d von %d Bytes\n", count, record_size);
 }
 
+void log_fifo(const log::log_settings& log, int line, std::string_view message)
+{
+    log::log_write(log, "mbus_control", line, 1, message);
+}
+
+// After a refused record the stream may no longer start at a record: what is
+// waiting now goes, so the next client's record begins a read of its own.
+void refuse(int fd, const log::log_settings& log, const text<96>& why)
+{
+    text<128> message;
+    message.format("FIFO: %s", why.c_str());
+    log_fifo(log, __LINE__, message.view());
+
+    const int flags = ::fcntl(fd, F_GETFL);
+    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    char waste[4096];
+    long thrown = 0;
+    for (ssize_t n; (n = ::read(fd, waste, sizeof waste)) > 0 || (n < 0 && errno == EINTR);)
+        thrown += n > 0 ? n : 0;
+    ::fcntl(fd, F_SETFL, flags);
+    if (thrown > 0) {
+        message.format("FIFO: %ld bytes waiting behind it thrown away", thrown);
+        log_fifo(log, __LINE__, message.view());
+    }
+}
+
 } // namespace
 
 int create_command_fifo(const char* path)
@@ -63,37 +89,75 @@ int drain_command_fifo(const char* path)
     return total;
 }
 
+void record_fault(const command_record& record, int count, text<96>& why)
+{
+    why.clear();
+    if (count < record_size) {
+        why.format("short record of %d of %d bytes, not run", count, record_size);
+        return;
+    }
+    const struct {
+        const char* name;
+        const char* field;
+        std::size_t size;
+    } fields[] = {
+        {"bus", record.bus.data(), record.bus.size()},
+        {"secAdr", record.secAdr.data(), record.secAdr.size()},
+        {"cmd", record.cmd.data(), record.cmd.size()},
+    };
+    for (const auto& f : fields)
+        if (std::memchr(f.field, '\0', f.size) == nullptr) {
+            why.format("field %s without terminating zero, record not run", f.name);
+            return;
+        }
+    // Never a client's command; what a read shifted into a bus name gives.
+    if (record.cmd[0] == '\0')
+        why.assign("record without command name, not run");
+}
+
 int read_command_fifo(const char* path, const log::log_settings& log, record_sink& sink)
 {
     if (trace::fifo)
         std::printf("%s bereit zum Lesen\n", path);
     int fd;
     do
-        fd = ::open(path, O_RDONLY);
+        fd = ::open(path, O_RDONLY | O_CLOEXEC);
     while (fd < 0 && errno == EINTR);
     if (fd < 0)
         return -1;
+    // A client is there, so this open does not block.
+    const int own_writer = ::open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (own_writer < 0) {
+        ::close(fd);
+        return -1;
+    }
 
     command_record record;
+    text<96> why;
     for (;;) {
-        // Cleared before every read: a short record must not carry bytes of the
-        // one before it.
+        // Cleared before every read: no record carries bytes of the one before.
         record = command_record{};
         const ssize_t n = ::read(fd, &record, sizeof record);
-        if (n < 0 && errno == EINTR)
+        if (n < 0 && errno == EINTR) {
+            if (sink.done())
+                break;
             continue;
+        }
         if (n <= 0)
-            break;  // every writer closed (or the read failed): the pass ends
-        sink.check_break();
+            break;
         if (trace::fifo)
             trace_record(record, static_cast<int>(n));
-        if (n < record_size) {
-            text<96> message;
-            message.format("FIFO: short record of %d of %d bytes, rest zero-filled", static_cast<int>(n), record_size);
-            log::log_write(log, "mbus_control", __LINE__, 1, message.view());
+        record_fault(record, static_cast<int>(n), why);
+        if (why.size() == 0) {
+            sink.check_break();
+            sink.dispatch(record);
+        } else {
+            refuse(fd, log, why);
         }
-        sink.dispatch(record);
+        if (sink.done())
+            break;
     }
+    ::close(own_writer);
     ::close(fd);
     return 0;
 }

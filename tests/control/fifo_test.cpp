@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -9,41 +12,53 @@
 
 #include "control/fifo.h"
 #include "log/trace.h"
+#include "support/process.h"
 #include "support/test_support.h"
 
 namespace velkor {
 
 namespace {
 
+// Takes a record "STOP" as its last. While the gate is closed, dispatching
+// waits, as a long command does.
 struct recording_sink final : control::record_sink {
+    std::mutex m;
     std::vector<control::command_record> records;
     int breaks = 0;
+    std::atomic<bool> gate_open{true};
+    std::atomic<int> entered{0};
     void check_break() override { ++breaks; }
-    void dispatch(const control::command_record& r) override { records.push_back(r); }
+    void dispatch(const control::command_record& r) override
+    {
+        ++entered;
+        while (!gate_open)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::lock_guard<std::mutex> lock(m);
+        records.push_back(r);
+    }
+    bool done() override
+    {
+        std::lock_guard<std::mutex> lock(m);
+        return !records.empty() && std::strcmp(records.back().cmd.data(), "STOP") == 0;
+    }
+    std::size_t count()
+    {
+        std::lock_guard<std::mutex> lock(m);
+        return records.size();
+    }
 };
 
 control::command_record record(const char* cmd, int id)
 {
     control::command_record r;
     std::strncpy(r.bus.data(), "/dev/ttyS1", r.bus.size());
-    std::strncpy(r.cmd.data(), cmd, r.cmd.size());
+    std::memcpy(r.cmd.data(), cmd, strnlen(cmd, r.cmd.size() - 1));
     std::strncpy(r.secAdr.data(), "12345678-AAA-1-7", r.secAdr.size());
     r.id = id;
     r.br = 2400;
     r.param = 9;
     return r;
 }
-
-struct fifo_fixture : ::testing::Test {
-    testing::temp_dir dir;
-    std::string path = dir.file("fifo");
-    log::log_settings log;
-    fifo_fixture()
-    {
-        log.directory.assign(dir.path);
-        log.size = log.size_dev = 1 << 20;
-    }
-};
 
 // Writes the bytes in one write, as a client must, then closes.
 void write_in_one(const std::string& path, const std::vector<char>& bytes)
@@ -59,6 +74,55 @@ std::vector<char> bytes_of(const control::command_record& r, std::size_t n = siz
     const char* p = reinterpret_cast<const char*>(&r);
     return {p, p + n};
 }
+
+struct fifo_fixture : ::testing::Test {
+    testing::temp_dir dir;
+    std::string path = dir.file("fifo");
+    log::log_settings log;
+    recording_sink sink;
+    std::thread reader;
+    int result = 1;
+    std::atomic<bool> serving{false};
+
+    fifo_fixture()
+    {
+        log.directory.assign(dir.path);
+        log.size = log.size_dev = 1 << 20;
+    }
+    ~fifo_fixture() override
+    {
+        if (reader.joinable())
+            finish();
+    }
+    void serve()
+    {
+        EXPECT_EQ(0, control::create_command_fifo(path.c_str()));
+        serving = true;
+        reader = std::thread([this] {
+            result = control::read_command_fifo(path.c_str(), log, sink);
+            serving = false;
+        });
+    }
+    // Ends serving with the sink's last record.
+    void finish()
+    {
+        sink.gate_open = true;
+        if (serving)
+            write_in_one(path, bytes_of(record("STOP", 0)));
+        reader.join();
+        EXPECT_EQ(0, result);
+    }
+    bool served(std::size_t n)
+    {
+        return testing::eventually(10000, [&] { return sink.count() >= n; });
+    }
+    bool logged(const std::string& entry)
+    {
+        return testing::eventually(10000, [&] {
+            return testing::read_file(dir.file("mbusLog")).find(entry) != std::string::npos;
+        });
+    }
+};
 
 } // namespace
 
@@ -92,20 +156,18 @@ TEST_F(fifo_fixture, RecordsWaitingBeforeStartAreDrained)
     ::close(keep);
 }
 
-TEST_F(fifo_fixture, PassDispatchesRecordsInOrderUntilWritersClose)
+TEST_F(fifo_fixture, RecordsRunInOrderAndAShortOneIsRefused)
 {
-    ASSERT_EQ(0, control::create_command_fifo(path.c_str()));
+    serve();
     std::vector<char> stream = bytes_of(record("GET_DATA", 7));
     const auto second = bytes_of(record("HALLO", 8));
     stream.insert(stream.end(), second.begin(), second.end());
     // A short third record: 260 bytes hold the bus name and the id only.
-    const auto third = bytes_of(record("", 9), 260);
+    const auto third = bytes_of(record("HALLO", 9), 260);
     stream.insert(stream.end(), third.begin(), third.end());
-
-    recording_sink sink;
-    std::thread client([&] { write_in_one(path, stream); });
-    EXPECT_EQ(0, control::read_command_fifo(path.c_str(), log, sink));
-    client.join();
+    write_in_one(path, stream);
+    ASSERT_TRUE(logged("FIFO: short record of 260 of 332 bytes, not run"));
+    finish();
 
     ASSERT_EQ(3u, sink.records.size());
     EXPECT_EQ(3, sink.breaks);
@@ -113,45 +175,105 @@ TEST_F(fifo_fixture, PassDispatchesRecordsInOrderUntilWritersClose)
     EXPECT_EQ(7, sink.records[0].id);
     EXPECT_STREQ("HALLO", sink.records[1].cmd.data());
     EXPECT_EQ(2400, sink.records[1].br);
-    // Nothing of the record before it survives in the short one.
-    EXPECT_EQ(9, sink.records[2].id);
-    EXPECT_EQ(0, sink.records[2].br);
-    EXPECT_STREQ("", sink.records[2].secAdr.data());
-    EXPECT_STREQ("", sink.records[2].cmd.data());
-    EXPECT_EQ(0, sink.records[2].param);
-    EXPECT_NE(std::string::npos,
-              testing::read_file(dir.file("mbusLog")).find("FIFO: short record of 260 of 332 bytes"));
+    EXPECT_STREQ("STOP", sink.records[2].cmd.data());
 }
 
-TEST_F(fifo_fixture, NextPassWaitsForTheNextClient)
+TEST_F(fifo_fixture, ReadEndStaysOpenBetweenWriters)
 {
-    ASSERT_EQ(0, control::create_command_fifo(path.c_str()));
-    recording_sink sink;
-    for (int id : {1, 2}) {
-        std::thread client([&] { write_in_one(path, bytes_of(record("HALLO", id))); });
-        EXPECT_EQ(0, control::read_command_fifo(path.c_str(), log, sink));
-        client.join();
+    serve();
+    write_in_one(path, bytes_of(record("HALLO", 1)));
+    ASSERT_TRUE(served(1));
+    // The last writer has gone, yet a reader is still there for the next one.
+    const int next = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(next, 0);
+    ::close(next);
+
+    // Writers that open, write one record and close, racing each other.
+    std::vector<std::thread> clients;
+    for (int c = 0; c < 2; ++c)
+        clients.emplace_back([&, c] {
+            for (int i = 0; i < 100; ++i)
+                write_in_one(path, bytes_of(record("HALLO", 1000 * (c + 1) + i)));
+        });
+    for (auto& t : clients)
+        t.join();
+    EXPECT_TRUE(served(201)) << sink.count();
+}
+
+TEST_F(fifo_fixture, SplitRecordAndGarbageNeverRunSpliced)
+{
+    serve();
+    sink.gate_open = false;  // the first record keeps the daemon busy
+    write_in_one(path, bytes_of(record("GET_DATA", 1)));
+    ASSERT_TRUE(testing::eventually(10000, [&] { return sink.entered == 1; }));
+    const auto split = bytes_of(record("SLAVE_SEARCH", 2));
+    const std::vector<std::vector<char>> writes = {
+        {split.begin(), split.begin() + 166},
+        bytes_of(record("HALLO", 3)),
+        {split.begin() + 166, split.end()},
+        std::vector<char>(100, '\xFF'),
+        bytes_of(record("HALLO", 4)),
+    };
+    for (const auto& w : writes)
+        write_in_one(path, w);
+    sink.gate_open = true;
+    ASSERT_TRUE(logged("bytes waiting behind it thrown away"));
+    write_in_one(path, bytes_of(record("HALLO", 5)));  // after the fault, served again
+    ASSERT_TRUE(served(2));
+    finish();
+
+    std::vector<int> ids;
+    for (const auto& r : sink.records) {
+        const auto good = bytes_of(record(r.cmd.data(), r.id));
+        EXPECT_EQ(0, std::memcmp(good.data(), &r, good.size())) << "spliced record ran: " << r.id;
+        ids.push_back(r.id);
     }
-    ASSERT_EQ(2u, sink.records.size());
-    EXPECT_EQ(2, sink.records[1].id);
+    EXPECT_EQ((std::vector<int>{1, 5, 0}), ids);
+}
+
+TEST(fifo_record, RefusedUnlessWholeAndWellFormed)
+{
+    struct row {
+        const char* name;
+        int count;
+        void (*spoil)(control::command_record&);
+        const char* why;
+    };
+    const row rows[] = {
+        {"whole", 332, [](control::command_record&) {}, ""},
+        {"short", 331, [](control::command_record&) {}, "short record of 331 of 332 bytes, not run"},
+        {"bus", 332, [](control::command_record& r) { r.bus.fill('b'); },
+         "field bus without terminating zero, record not run"},
+        {"secAdr", 332, [](control::command_record& r) { r.secAdr.fill('s'); },
+         "field secAdr without terminating zero, record not run"},
+        {"cmd", 332, [](control::command_record& r) { r.cmd.fill('c'); },
+         "field cmd without terminating zero, record not run"},
+        {"no command", 332, [](control::command_record& r) { r.cmd.fill(0); }, "record without command name, not run"},
+    };
+    for (const row& r : rows) {
+        control::command_record rec = record("HALLO", 1);
+        r.spoil(rec);
+        text<96> why;
+        control::record_fault(rec, r.count, why);
+        EXPECT_EQ(std::string_view(r.why), why.view()) << r.name;
+    }
 }
 
 TEST_F(fifo_fixture, UnterminatedTextFieldsStayInTheirField)
 {
-    ASSERT_EQ(0, control::create_command_fifo(path.c_str()));
     control::command_record r;
     std::memset(r.bus.data(), 'b', r.bus.size());
     std::memset(r.secAdr.data(), 's', r.secAdr.size());
     std::memset(r.cmd.data(), 'c', r.cmd.size());
-    recording_sink sink;
-    std::thread client([&] { write_in_one(path, bytes_of(r)); });
     trace::fifo = 1;
     ::testing::internal::CaptureStdout();
-    EXPECT_EQ(0, control::read_command_fifo(path.c_str(), log, sink));
+    serve();
+    write_in_one(path, bytes_of(r));
+    EXPECT_TRUE(logged("FIFO: field bus without terminating zero, record not run"));
+    finish();
     const std::string out = ::testing::internal::GetCapturedStdout();
     trace::fifo = 0;
-    client.join();
-    ASSERT_EQ(1u, sink.records.size());
+    ASSERT_EQ(1u, sink.records.size());  // only the last
     EXPECT_NE(std::string::npos, out.find("cmd = " + std::string(32, 'c') + "   param = 0\n"));
     EXPECT_NE(std::string::npos, out.find("secAdr = " + std::string(32, 's') + "   cmd"));
     EXPECT_NE(std::string::npos, out.find("empfangen: 332 von 332 Bytes\n"));
@@ -159,7 +281,6 @@ TEST_F(fifo_fixture, UnterminatedTextFieldsStayInTheirField)
 
 TEST_F(fifo_fixture, MissingFifoCannotBeRead)
 {
-    recording_sink sink;
     EXPECT_EQ(-1, control::read_command_fifo(dir.file("none").c_str(), log, sink));
 }
 

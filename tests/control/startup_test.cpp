@@ -108,14 +108,25 @@ long status_field(pid_t pid, const std::string& name)
 
 } // namespace
 
-TEST_F(startup, IdleDaemonWaitsInOpenWithoutWakingUp)
+TEST_F(startup, IdleDaemonWaitsWithoutWakingUp)
 {
     auto p = start(good_config("debug_fifo=1\n"));
     ASSERT_TRUE(testing::eventually(5000, [&] { return p.out().find("bereit zum Lesen") != std::string::npos; }));
-    testing::eventually(200, [] { return false; });
-    const long switches = status_field(p.pid, "voluntary_ctxt_switches");
-    testing::eventually(500, [] { return false; });
-    EXPECT_EQ(switches, status_field(p.pid, "voluntary_ctxt_switches"));
+    const auto no_wake_up = [&] {
+        testing::eventually(200, [] { return false; });
+        const long switches = status_field(p.pid, "voluntary_ctxt_switches");
+        testing::eventually(500, [] { return false; });
+        EXPECT_EQ(switches, status_field(p.pid, "voluntary_ctxt_switches"));
+    };
+    no_wake_up();  // in open, before the first client
+    control::command_record r;
+    std::strcpy(r.cmd.data(), "NO_SUCH_COMMAND");
+    const int fd = ::open(dir.file("fifo").c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(332, ::write(fd, &r, sizeof r));
+    ::close(fd);
+    ASSERT_TRUE(testing::eventually(5000, [&] { return p.out().find("empfangen: 332") != std::string::npos; }));
+    no_wake_up();  // in read, its own write end keeping the FIFO open
     EXPECT_LT(status_field(p.pid, "VmRSS"), 4 * 1024);  // kB
     p.stop();
 }
