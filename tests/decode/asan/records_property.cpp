@@ -147,6 +147,8 @@ TEST(decode_property, random_record_areas_stay_inside_the_telegram)
         std::size_t offset = 19;
         for (std::size_t i = 0; i < table.count; ++i) {
             const record_span& s = table.entries[i];
+            while (offset < s.dif_offset && t[offset] == 0x2F)
+                ++offset;  // idle fillers in front of a further record
             ASSERT_EQ(s.dif_offset, offset) << "round " << round;
             ASSERT_GE(s.dif_length, 1);
             ASSERT_LE(s.dif_length, 11);
