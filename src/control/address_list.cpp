@@ -15,7 +15,8 @@ address_slot* find(address_list& list, std::string_view name)
     return nullptr;
 }
 
-// Some slot holds this primary address (a free slot holds none).
+// A slot other than the one of `except` holds this primary address (a free
+// slot holds none).
 bool address_held(const address_list& list, int address, std::string_view except)
 {
     for (const auto& slot : list.slots)
