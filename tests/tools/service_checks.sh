@@ -11,6 +11,9 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 skip() { echo "skipped: $*"; exit 77; }
 
+prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")
+case "$check" in install|package) [ "$prefix" = /usr ] || skip "the build's prefix is $prefix, not /usr" ;; esac
+
 case "$check" in
 install)
   DESTDIR="$work/root" cmake --install "$build" >/dev/null

@@ -206,6 +206,7 @@ TEST_F(velkor_cmd, table_prints_a_slaves_list_and_an_answer_aligned)
          "1      30512047-VLK-2-4   1\n"
          "12     52004731-VLK-1-7   NO\n"},
         {"{\"ack_response\":\"OK\",\"primAdr\":\"NO\"}", "ack_response  OK\nprimAdr       NO\n"},
+        {"{\"telegrams\":\n[\"68 03 03 68 08 01 72 7B 16 \"\n,\"E5 \"\n]}", "telegrams  68 03 03 68 08 01 72 7B 16\n           E5\n"},
     };
     for (const auto& k : cases) {
         child_process c(args({"--id", "5", "--out", dir.path, "--timeout", "10", "--table", "GET_ADDRESS_LIST"}));

@@ -164,9 +164,15 @@ void object_rows(const std::vector<const json_value*>& objects, std::string& out
 void scalar_members(const json_value& root, std::string& out)
 {
     std::vector<row> rows;
-    for (const auto& [key, value] : root.members)
+    for (const auto& [key, value] : root.members) {
         if (value.kind == json_value::text || value.kind == json_value::scalar)
             rows.push_back({key, value.content});
+        // A list of texts, such as the telegrams of GET_RAW_DATA: one row each.
+        if (value.kind == json_value::array)
+            for (std::size_t i = 0; i < value.members.size(); ++i)
+                if (value.members[i].second.kind == json_value::text)
+                    rows.push_back({i == 0 ? key : "", value.members[i].second.content});
+    }
     aligned(rows, out);
 }
 
