@@ -11,12 +11,13 @@
 #include "link/transceiver.h"
 #include "log/trace.h"
 #include "port/serial.h"
+#include "velkor_version.h"
 
 namespace {
 
 using namespace velkor;
 
-constexpr const char* version = "v1.0";
+constexpr const char* version = "v" VELKOR_VERSION;
 
 // --config PATH (or --config=PATH); every other argument is ignored.
 const char* config_path(int argc, char** argv)
@@ -29,6 +30,30 @@ const char* config_path(int argc, char** argv)
             path = argv[i] + 9;
     }
     return path;
+}
+
+// --help and --version answer and end the program; true when one was given.
+bool answered_help_or_version(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0) {
+            std::printf("usage: velkor [--config PATH]\n"
+                        "The M-Bus master daemon: serves command records from its FIFO on the serial line.\n"
+                        "  --config PATH  configuration file (default %s)\n"
+                        "  --help         this text\n"
+                        "  --version      the version\n"
+                        "See velkor(8) and mbus.conf(5).\n",
+                        control::default_config_path);
+            return true;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::puts("velkor " VELKOR_VERSION);
+            return true;
+        }
+        if (std::strcmp(argv[i], "--config") == 0)
+            ++i;
+    }
+    return false;
 }
 
 struct daemon_sink final : control::record_sink {
@@ -47,6 +72,8 @@ port::serial_port serial;
 
 int main(int argc, char** argv)
 {
+    if (answered_help_or_version(argc, argv))
+        return 0;
     const char* path = config_path(argc, argv);
     // Traces reach a log file or pipe line by line, not when a buffer fills.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);

@@ -5,11 +5,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 
 #include "../../tools/velkor-cmd/result_check.h"
 #include "child_process.h"
 #include "support/fake_bus.h"
+#include "support/pty.h"
 #include "support/test_support.h"
 
 namespace velkor::testing {
@@ -122,6 +125,96 @@ TEST_F(velkor_cmd, waits_past_intermediate_answers_for_the_final_one)
         std::string out, err;
         EXPECT_EQ(0, c.finish(out, err)) << err;
         EXPECT_EQ(std::string(k.final) + "\n", out) << k.command;
+        EXPECT_EQ("", err) << "no status line on a pipe";
+    }
+}
+
+TEST_F(velkor_cmd, shows_a_status_line_while_the_command_runs_on_a_terminal_stderr)
+{
+    const struct {
+        const char* command;
+        const char* between;
+        const char* status;
+        const char* final;
+    } cases[] = {
+        {"SLAVE_SEARCH",
+         "{\"slaves\":[{\"cnt\":\"1\", \"sec_address\":\"30512047-VLK-2-4\", \"prim_address\":\"1\"}],"
+         "\"progress\":\"3F FF FF FF FF FF FF FF \",\"state\":\"run\"}",
+         "\rSLAVE_SEARCH: probe 3F FF FF FF FF FF FF FF, 1 found, 0:0",
+         "{\"slaves\":[],\"progress\":\"\",\"state\":\"end\"}"},
+        {"GET_DATA", "{\"data_response\":\"Telegram 2, Receive More\"}", "\rGET_DATA: 2 telegram(s) received, 0:0",
+         "{\"data_response\":\"No Answer\"}"},
+    };
+    for (const auto& k : cases) {
+        pty_pair tty;
+        ASSERT_TRUE(tty.ok());
+        int out[2];
+        ASSERT_EQ(0, ::pipe(out));
+        const auto a = args({"--id", "4", "--out", dir.path, "--timeout", "10", k.command});
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::dup2(out[1], 1);
+            ::dup2(tty.slave, 2);
+            std::vector<char*> argv;
+            for (const std::string& s : a)
+                argv.push_back(const_cast<char*>(s.c_str()));
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        ASSERT_EQ(332u, read_record().size());
+        write_file(dir.file("mbus_4"), k.between);
+
+        std::string terminal;
+        auto read_terminal = [&](const std::string& until) {
+            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (terminal.find(until) == std::string::npos && std::chrono::steady_clock::now() < end) {
+                pollfd p{tty.master, POLLIN, 0};
+                char buffer[256];
+                if (::poll(&p, 1, 50) > 0) {
+                    const ssize_t n = ::read(tty.master, buffer, sizeof buffer);
+                    terminal.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+                }
+            }
+        };
+        read_terminal(k.status);
+        EXPECT_NE(std::string::npos, terminal.find(k.status)) << terminal;
+        write_file(dir.file("mbus_4"), k.final);
+        int status = -1;
+        ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+        EXPECT_EQ(0, WEXITSTATUS(status));
+        read_terminal("\r\033[K");
+        EXPECT_EQ("\r\033[K", terminal.substr(terminal.size() - 4)) << "the status line is cleared at the end";
+        std::string printed(4096, '\0');
+        printed.resize(static_cast<std::size_t>(std::max<ssize_t>(::read(out[0], printed.data(), printed.size()), 0)));
+        ::close(out[0]);
+        EXPECT_EQ(std::string(k.final) + "\n", printed) << "nothing of the status on stdout";
+    }
+}
+
+TEST_F(velkor_cmd, table_prints_a_slaves_list_and_an_answer_aligned)
+{
+    const struct {
+        const char* document;
+        const char* table;
+    } cases[] = {
+        {"{\n\t\"slaves\":\n\t[\n\t\t{\"cnt\":\"1\", \"sec_address\":\"30512047-VLK-2-4\", \"prim_address\":\"1\"},\n"
+         "\t\t{\"cnt\":\"12\", \"sec_address\":\"52004731-VLK-1-7\", \"prim_address\":\"NO\"}\n\t],\n"
+         "\t\"progress\":\"9F FF FF FF FF FF FF FF \",\n\t\"state\":\"end\"\n}",
+         "count  secondary address  primary address\n"
+         "1      30512047-VLK-2-4   1\n"
+         "12     52004731-VLK-1-7   NO\n"},
+        {"{\"ack_response\":\"OK\",\"primAdr\":\"NO\"}", "ack_response  OK\nprimAdr       NO\n"},
+        {"{\"telegrams\":\n[\"68 03 03 68 08 01 72 7B 16 \"\n,\"E5 \"\n]}", "telegrams  68 03 03 68 08 01 72 7B 16\n           E5\n"},
+    };
+    for (const auto& k : cases) {
+        child_process c(args({"--id", "5", "--out", dir.path, "--timeout", "10", "--table", "GET_ADDRESS_LIST"}));
+        ASSERT_EQ(332u, read_record().size());
+        write_file(dir.file("mbus_5"), k.document);
+        std::string out, err;
+        EXPECT_EQ(0, c.finish(out, err)) << err;
+        EXPECT_EQ(k.table, out);
     }
 }
 

@@ -40,6 +40,27 @@ const std::string tariffs = "84 10 06 10 00 00 00 0C 78 21 43 65 87 ";
 
 } // namespace
 
+TEST_F(decode_tool, TablePrintsTheHeaderAndOneAlignedRowPerRecord)
+{
+    auto p = run_decode({"--table"}, "68 2A 2A 68 08 05 72 78 56 34 12 21 04 01 04 2A 00 00 00 04 06 2C 01 00 00 04 13 "
+                                     "78 56 34 12 02 5A 2C 01 02 5E 1E 01 04 6D 1E 0C 79 11 1F 95 16\n");
+    EXPECT_EQ(0, p.status) << p.err();
+    const std::string out = p.out();
+    ASSERT_EQ(0u, out.find("timestamp  ")) << out;
+    EXPECT_EQ("mbus_id    12345678-AAA-1-4\n"
+              "access     42\n"
+              "status     no error\n"
+              "\n"
+              "telegram  record  descriptor          value           unit      extended\n"
+              "1         1       Energy              300             1000 Wh   value actual / device 0 / tariff 0 / storage 0\n"
+              "1         2       Volume              305419896       0.001 m3  value actual / device 0 / tariff 0 / storage 0\n"
+              "1         3       Flow Temperature    300             0.1 °C    value actual / device 0 / tariff 0 / storage 0\n"
+              "1         4       Return Temperature  286             0.1 °C    value actual / device 0 / tariff 0 / storage 0\n"
+              "1         5       Time Point          25.01.11 12:30            value actual / device 0 / tariff 0 / storage 0\n"
+              "1         6       telegram end        -               -         -\n",
+              out.substr(out.find('\n') + 1));
+}
+
 TEST_F(decode_tool, GivesTheRecordsGetDataGivesForTheSameReadout)
 {
     const bytes t1 = rsp_ud(heat + "1F");

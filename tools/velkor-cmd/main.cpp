@@ -8,14 +8,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <string>
 #include <string_view>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
+#include "common/document_table.h"
 #include "control/command_record.h"
 #include "result_check.h"
+#include "velkor_version.h"
 
 namespace {
 
@@ -27,11 +31,13 @@ constexpr int exit_timeout = 1;  // also every other failure after the arguments
 constexpr int exit_usage = 2;
 constexpr double default_timeout_s = 120;
 constexpr auto poll_interval = std::chrono::milliseconds(50);
+// Even with inotify the file is looked at this often, and the status line's clock moves on.
+constexpr int recheck_ms = 1000;
 
 void usage(std::FILE* out)
 {
     std::fputs("usage: velkor-cmd --fifo PATH [--bus NAME] [--br N] [--sec TEXT] [--param N]\n"
-               "                  [--id N --out DIR] [--timeout SECONDS] COMMAND\n"
+               "                  [--id N --out DIR] [--timeout SECONDS] [--table] COMMAND\n"
                "Writes one command record into the daemon's FIFO. With --id, waits until the\n"
                "result file DIR/mbus_N is complete and prints it.\n"
                "  --fifo PATH        the daemon's command FIFO (path_input)\n"
@@ -43,6 +49,10 @@ void usage(std::FILE* out)
                "  --id N             result number; 0 or none: only send\n"
                "  --out DIR          the daemon's output directory (path_output)\n"
                "  --timeout SECONDS  give up after this long (default 120)\n"
+               "  --table            print the answer as an aligned text table, not JSON\n"
+               "  --help, --version  this text, the version\n"
+               "While a search or a multi-telegram readout runs, a status line shows on\n"
+               "standard error when that is a terminal.\n"
                "exit status: 0 done, 1 time-out or failure, 2 bad arguments\n",
                out);
 }
@@ -57,6 +67,7 @@ struct options {
     std::int32_t id = 0;
     std::int32_t param = 0;
     double timeout_s = default_timeout_s;
+    bool table = false;
 };
 
 int bad_arguments(const std::string& message)
@@ -101,6 +112,14 @@ int read_options(int argc, char** argv, options& o)
         if (arg == "--help" || arg == "-h") {
             usage(stdout);
             std::exit(0);
+        }
+        if (arg == "--version") {
+            std::puts("velkor-cmd " VELKOR_VERSION);
+            std::exit(0);
+        }
+        if (arg == "--table") {
+            o.table = true;
+            continue;
         }
         if (arg.size() < 2 || arg.substr(0, 2) != "--") {
             if (have_command)
@@ -222,30 +241,102 @@ bool read_whole(const std::string& path, std::string& content)
     return true;
 }
 
-int wait_for_result(const std::string& path, steady::time_point deadline, double timeout_s)
+// Watches the output directory, so a result renamed into place is seen at
+// once; -1 where inotify is missing, and the file is polled instead.
+int watch_directory(const std::string& directory)
 {
-    std::string content;
+    const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    if (::inotify_add_watch(fd, directory.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE) < 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void wait_for_change(int watch, int timeout_ms)
+{
+    if (watch < 0) {
+        std::this_thread::sleep_for(std::min(poll_interval, std::chrono::milliseconds(timeout_ms)));
+        return;
+    }
+    pollfd p{watch, POLLIN, 0};
+    if (::poll(&p, 1, timeout_ms) > 0) {
+        alignas(inotify_event) char events[4096];
+        while (::read(watch, events, sizeof events) > 0) {
+        }
+    }
+}
+
+// The live status of a long command, on a terminal's standard error only.
+struct status_line {
+    bool terminal = ::isatty(STDERR_FILENO) == 1;
+    bool shown = false;
+
+    void show(const std::string& command, const std::string& progress, steady::duration elapsed)
+    {
+        if (!terminal)
+            return;
+        const long s = std::chrono::duration_cast<std::chrono::seconds>(elapsed).count();
+        std::fprintf(stderr, "\r%s: %s, %ld:%02ld\033[K", command.c_str(), progress.c_str(), s / 60, s % 60);
+        std::fflush(stderr);
+        shown = true;
+    }
+    void clear()
+    {
+        if (shown)
+            std::fputs("\r\033[K", stderr);
+        shown = false;
+    }
+};
+
+void print_result(const std::string& content, bool table)
+{
+    std::string text;
+    if (table && velkor::tools::document_table(content, text)) {
+        std::fputs(text.c_str(), stdout);
+        return;
+    }
+    std::fwrite(content.data(), 1, content.size(), stdout);
+    if (content.empty() || content.back() != '\n')
+        std::fputc('\n', stdout);
+}
+
+int wait_for_result(const options& o, const std::string& path, int watch, steady::time_point deadline)
+{
+    const auto start = steady::now();
+    // A search shows its clock from the start; a readout once it reports a telegram.
+    const bool searching = o.command == "SLAVE_SEARCH";
+    std::string content, progress;
     result_state last = result_state::incomplete;
     bool seen = false;
+    status_line status;
     for (;;) {
         if (read_whole(path, content)) {
             seen = true;
             last = velkor::cmd::judge_result(content);
             if (last == result_state::final) {
-                std::fwrite(content.data(), 1, content.size(), stdout);
-                if (content.empty() || content.back() != '\n')
-                    std::fputc('\n', stdout);
+                status.clear();
+                print_result(content, o.table);
                 return 0;
             }
+            if (last == result_state::intermediate)
+                progress = velkor::tools::progress_text(content);
         }
-        if (past(deadline))
+        if (searching || !progress.empty())
+            status.show(o.command, progress.empty() ? "waiting" : progress, steady::now() - start);
+        const auto now = steady::now();
+        if (now >= deadline)
             break;
-        std::this_thread::sleep_for(poll_interval);
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
+        wait_for_change(watch, static_cast<int>(std::min<long long>(left + 1, recheck_ms)));
     }
+    status.clear();
     const char* why = !seen ? "no result file"
                       : last == result_state::intermediate ? "the result is not final yet"
                                                             : "the result file is incomplete";
-    std::fprintf(stderr, "velkor-cmd: time-out after %g s: %s: %s\n", timeout_s, path.c_str(), why);
+    std::fprintf(stderr, "velkor-cmd: time-out after %g s: %s: %s\n", o.timeout_s, path.c_str(), why);
     if (seen && !content.empty())
         std::fprintf(stderr, "last content:\n%s\n", content.c_str());
     return exit_timeout;
@@ -269,6 +360,8 @@ int main(int argc, char** argv)
         return exit_timeout;
     }
 
+    // Watching starts before the record goes out, so no rename slips past.
+    const int watch = o.id > 0 ? watch_directory(o.out) : -1;
     const int fd = open_fifo(o.fifo, deadline);
     if (fd < 0)
         return exit_timeout;
@@ -284,5 +377,5 @@ int main(int argc, char** argv)
     }
     if (o.id == 0)
         return 0;
-    return wait_for_result(result_path, deadline, o.timeout_s);
+    return wait_for_result(o, result_path, watch, deadline);
 }

@@ -15,10 +15,12 @@
 #include <memory>
 #include <vector>
 
+#include "common/document_table.h"
 #include "control/readout.h"
 #include "link/checks.h"
 #include "log/clock.h"
 #include "log/log.h"
+#include "velkor_version.h"
 
 namespace {
 
@@ -31,10 +33,14 @@ struct telegram {
 
 void usage(std::FILE* out)
 {
-    std::fputs("usage: velkor-decode [--struct] [FILE]\n"
+    std::fputs("usage: velkor-decode [--struct] [--table] [FILE]\n"
                "Reads telegrams as hex, one per line (or a GET_RAW_DATA document), from FILE or\n"
                "standard input and prints the document GET_DATA would write for them\n"
-               "(GET_STRUCT_DATA with --struct).\n",
+               "(GET_STRUCT_DATA with --struct).\n"
+               "  --struct   the records as DIF, VIF and data in hex\n"
+               "  --table    an aligned text table instead of JSON\n"
+               "  --help     this text\n"
+               "  --version  the version\n",
                out);
 }
 
@@ -95,10 +101,16 @@ int fail(const std::string& message)
 int main(int argc, char** argv)
 {
     bool structured = false;
+    bool table = false;
     const char* path = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--struct") == 0) {
             structured = true;
+        } else if (std::strcmp(argv[i], "--table") == 0) {
+            table = true;
+        } else if (std::strcmp(argv[i], "--version") == 0) {
+            std::puts("velkor-decode " VELKOR_VERSION);
+            return 0;
         } else if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
             usage(stdout);
             return 0;
@@ -186,6 +198,13 @@ int main(int argc, char** argv)
     ::rmdir(scratch);
     if (content.str().empty())
         return fail("could not write the document");
+    if (table) {
+        std::string text;
+        if (!tools::document_table(content.str(), text))
+            return fail("the document is not whole JSON");
+        std::fputs(text.c_str(), stdout);
+        return 0;
+    }
     std::fputs(content.str().c_str(), stdout);
     std::fputs("\n", stdout);
     return 0;

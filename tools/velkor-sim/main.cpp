@@ -14,6 +14,7 @@
 #include "model/frame_splitter.h"
 #include "model/meter_bus.h"
 #include "pty_link.h"
+#include "velkor_version.h"
 
 namespace {
 
@@ -39,7 +40,9 @@ void usage(std::FILE* out)
                "  --bus FILE    the meters and their telegrams (see README)\n"
                "  --link PATH   where to put the symlink to the pty, e.g. /tmp/ttyS-sim\n"
                "  --log FILE    append the frame log to FILE instead of stderr\n"
-               "  --check       only read the bus file and list its meters\n",
+               "  --check       only read the bus file and list its meters\n"
+               "  --help        this text\n"
+               "  --version     the version\n",
                out);
 }
 
@@ -70,6 +73,9 @@ int read_options(int argc, char** argv, options& o)
         };
         if (arg == "--help" || arg == "-h") {
             usage(stdout);
+            std::exit(0);
+        } else if (arg == "--version") {
+            std::puts("velkor-sim " VELKOR_VERSION);
             std::exit(0);
         } else if (arg == "--check") {
             o.check = true;
