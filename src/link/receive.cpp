@@ -131,8 +131,13 @@ bool collect_from_line(transceiver& t, bus_context& bus)
     answer.echo_settled = bus.sent().empty();
     std::array<std::uint8_t, bus_buffer_size> chunk;
     bool completed = true;
+    bool lost = false;
     for (;;) {
         const int n = t.line.read(chunk);
+        if (n < 0) {
+            lost = true;
+            break;
+        }
         if (answer.take(std::span(chunk).first(n > 0 ? static_cast<std::size_t>(n) : 0)))
             break;
         t.clock.sleep_ms(interval);
@@ -142,6 +147,8 @@ bool collect_from_line(transceiver& t, bus_context& bus)
         }
     }
     answer.finish();
+    if (lost)
+        bus.clear_receive();  // a line that went away mid-answer leaves nothing to judge
     if (!trace::transceiver)
         return completed;
     if (answer.echo_removed)
