@@ -59,10 +59,16 @@ struct installation {
         std::memcpy(r.secAdr.data(), heat.data(), heat.size());
         r.id = id;
         r.br = br;
-        const int fd = ::open(dir.file("fifo").c_str(), O_WRONLY);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(332, ::write(fd, &r, sizeof r));
-        ::close(fd);
+        // The daemon may close the FIFO between our open and write: then again.
+        std::signal(SIGPIPE, SIG_IGN);
+        ssize_t written = -1;
+        for (int attempt = 0; attempt < 5 && written != 332; ++attempt) {
+            const int fd = ::open(dir.file("fifo").c_str(), O_WRONLY);
+            ASSERT_GE(fd, 0);
+            written = ::write(fd, &r, sizeof r);
+            ::close(fd);
+        }
+        ASSERT_EQ(332, written);
     }
 
     // The final document of the command (not a progress answer).
