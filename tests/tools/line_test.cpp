@@ -136,7 +136,7 @@ TEST(line, echoing_converter)
     EXPECT_NE(std::string::npos, read_file(bus.dir.file("sim.log")).find("(2 meters collide)"));
 }
 
-TEST(line, adapter_pulled_and_plugged_in_again)
+TEST(line, adapter_pulled_during_a_readout_and_plugged_in_again)
 {
     installation bus;
     bus.start_sim(read_file(demo_bus));
@@ -144,8 +144,12 @@ TEST(line, adapter_pulled_and_plugged_in_again)
     bus.send("HALLO", 1);
     EXPECT_NE(std::string::npos, bus.await(1).find(ok));
 
+    // Pulled while a telegram is on its way (paced at 2400 Bd it takes a third of a second).
+    bus.send("GET_DATA", 4, 2400);
+    ASSERT_TRUE(eventually(20000, [&] { return read_file(bus.dir.file("sim.log")).find("tx 68") != std::string::npos; }));
     ::kill(bus.sim.pid, SIGHUP);
     ASSERT_TRUE(eventually(10000, [&] { return read_file(bus.dir.file("sim.log")).find("plugged in") != std::string::npos; }));
+    bus.await(4);
     // At the latest the second command after the adapter is back is served.
     bus.send("HALLO", 2);
     bus.send("HALLO", 3);
