@@ -27,9 +27,14 @@ struct bus_line {
 // The serial device as the transceiver uses it; a test puts a fake behind it.
 struct line_io {
     virtual ~line_io() = default;
+    // Opens the device again when it is closed; false while it is not there.
+    virtual bool ready() = 0;
     virtual void set_speed(int baud_rate) = 0;
+    // Drops whatever waits in the input queue.
+    virtual void discard_input() = 0;
     virtual int write(std::span<const std::uint8_t> bytes) = 0;
-    // Returns at once with what has arrived (possibly 0), or -1.
+    // Returns at once with what has arrived (possibly 0), or -1 when the
+    // device is gone.
     virtual int read(std::span<std::uint8_t> buffer) = 0;
     // Modem status lines (TIOCM_* bits); -1 when they cannot be read.
     virtual int modem_lines(int& bits) = 0;
@@ -41,14 +46,25 @@ struct serial_line final : line_io {
     port::serial_port& port;
     const char* path;
     serial_line(port::serial_port& p, const char* device_path) : port(p), path(device_path) {}
+    bool ready() override;
     void set_speed(int baud_rate) override;
+    void discard_input() override;
     int write(std::span<const std::uint8_t> bytes) override;
     int read(std::span<std::uint8_t> buffer) override;
     int modem_lines(int& bits) override;
     void set_break(bool on) override;
 };
 
-// Timing of the link layer, by baud rate.
+// Timing of the link layer for one baud rate.
+struct line_timing {
+    std::uint32_t baud_rate;
+    int pause_ms;        // before every send
+    int char_tenths_ms;  // per byte of request and answer, in tenths of a ms
+    int reaction_ms;     // added to the time-out
+    int poll_ms;         // between reads of the receive
+};
+const line_timing& timing_for(std::uint32_t baud_rate);
+
 int pause_ms(std::uint32_t baud_rate);
 int answer_timeout_ms(std::uint32_t baud_rate, std::int32_t send_length, std::uint32_t answer_mode);
 int poll_interval_ms(std::uint32_t baud_rate);
