@@ -23,6 +23,7 @@ int drain_command_fifo(const char* path);
 
 // One reading pass: blocks until a writer opens the FIFO, then dispatches
 // records until every writer has closed it (0). -1 when it cannot be opened.
+// A stop request ends the pass at once, between records (0).
 int read_command_fifo(const char* path, const log::log_settings& log, record_sink& sink);
 
 } // namespace velkor::control

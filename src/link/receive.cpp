@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "log/stop.h"
 #include "log/trace.h"
 #include "port/file_transport.h"
 
@@ -156,6 +157,10 @@ bool receive_answer(transceiver& t, bus_context& bus)
     for (int i = 0; i < 10 && !answered; ++i) {
         t.clock.sleep_ms(slice);
         answered = !t.receive_running.load();
+        if (!answered && stop::is_requested()) {
+            t.cut_short = true;
+            break;
+        }
     }
     if (!answered) {
         // The thread notices at its next poll; what it stored so far stays.

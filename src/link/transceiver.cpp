@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "link/receive.h"
+#include "log/stop.h"
 #include "log/trace.h"
 #include "port/file_transport.h"
 
@@ -55,6 +56,11 @@ int poll_interval_ms(std::uint32_t baud_rate)
 
 void transceiver::transceive(bus_context& bus)
 {
+    if (stop::is_requested()) {
+        bus.clear_receive();
+        cut_short = true;
+        return;
+    }
     clock.sleep_ms(pause_ms(bus.baud_rate));
     line.set_speed(static_cast<int>(bus.baud_rate));
     bus.clear_receive();
