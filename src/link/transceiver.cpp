@@ -56,12 +56,14 @@ int poll_interval_ms(std::uint32_t baud_rate)
 
 void transceiver::transceive(bus_context& bus)
 {
+    // Once the daemon is ending, no further frame goes on the line.
+    if (!stop::is_requested())
+        clock.sleep_ms(pause_ms(bus.baud_rate));
     if (stop::is_requested()) {
         bus.clear_receive();
         cut_short = true;
         return;
     }
-    clock.sleep_ms(pause_ms(bus.baud_rate));
     line.set_speed(static_cast<int>(bus.baud_rate));
     bus.clear_receive();
 

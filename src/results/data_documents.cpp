@@ -30,7 +30,6 @@ int open_temp(result_files& files, int line, const char* failure)
     if (temp_path(files, path))
         files.temp.fd = open_temp_file(path.c_str());
     if (files.temp.fd < 0) {
-        files.temp.error = errno;
         report_failure(files, line, failure, path.c_str());
         return -1;
     }
