@@ -58,7 +58,7 @@ port::serial_port serial;
 // it had, and nothing half-written stays behind. The FIFO stays for the next run.
 int end_daemon()
 {
-    const int number = stop::requested;
+    const int number = stop::requested.load();
     port::serial_close(serial, state.config.serial_port_name.c_str());
     results::remove_temporary_files(state.files);
     text<64> message;

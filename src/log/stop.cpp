@@ -1,10 +1,12 @@
 #include "log/stop.h"
 
+#include <csignal>
+
 namespace velkor::stop {
 
 namespace {
 
-void on_stop_signal(int number) { requested = number; }
+void on_stop_signal(int number) { requested.store(number); }
 
 } // namespace
 

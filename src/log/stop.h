@@ -4,14 +4,16 @@
 // short). The flag is necessarily a process-wide global: a signal handler has
 // nothing else to reach.
 
-#include <csignal>
+#include <atomic>
 
 namespace velkor::stop {
 
 // The number of the signal that asked the daemon to end; 0 while none did.
-inline volatile std::sig_atomic_t requested = 0;
+// Lock-free, so the handler may set it whichever thread the signal meets.
+inline std::atomic<int> requested{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
-inline bool is_requested() { return requested != 0; }
+inline bool is_requested() { return requested.load() != 0; }
 
 // SIGTERM and SIGINT set the flag. They are installed without SA_RESTART, so
 // a blocking open or read returns with EINTR and the flag is seen at once.
