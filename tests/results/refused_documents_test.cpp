@@ -3,13 +3,32 @@
 // final document that did not come leaves no progress answer behind, and no
 // hidden file stays.
 
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/mount.h>
+#include <unistd.h>
 
 #include "results/results_fixture.h"
-#include "support/small_fs.h"
 
 namespace velkor::results {
 namespace {
+
+// A tiny file system of its own, full or read-only even for root.
+struct small_fs {
+    testing::temp_dir root;
+    bool ok = ::mount("tmpfs", root.path.c_str(), "tmpfs", 0, "size=64k") == 0;
+    ~small_fs() { ok && ::umount2(root.path.c_str(), MNT_DETACH); }
+    std::string file(const std::string& name) const { return root.file(name); }
+    void fill() const
+    {
+        const int fd = ::open(file("filler").c_str(), O_WRONLY | O_CREAT, 0600);
+        const std::string block(4096, 'x');
+        while (::write(fd, block.data(), block.size()) > 0) {
+        }
+        ::close(fd);
+    }
+    bool make_read_only() const { return ::mount(nullptr, root.path.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
+};
 
 struct refused_document {
     const char* failure;  // the path in place of %s
@@ -43,10 +62,10 @@ TEST_F(results_test, refused_documents_are_logged_and_leave_no_progress_answer)
     for (const bool full : {true, false}) {
         for (const refused_document& doc : refused_documents) {
             SCOPED_TRACE(std::string(doc.failure) + (full ? " full" : " read-only"));
-            testing::small_fs fs;
-            if (!fs.ok())
+            small_fs fs;
+            if (!fs.ok)
                 GTEST_SKIP() << "no tmpfs can be mounted here";
-            files.directory.assign(fs.mount_point.path);
+            files.directory.assign(fs.root.path);
             write_slaves_file(files, 3, search_progress{});
             ASSERT_EQ(write_message_answer(files, 3, "Telegram 1, Receive More"), 0);
             if (full)
@@ -62,7 +81,7 @@ TEST_F(results_test, refused_documents_are_logged_and_leave_no_progress_answer)
             EXPECT_NE(main_log.find(std::string(failure) + (full ? ": No space left on device [" : ": Read-only file system [")),
                       std::string::npos) << main_log;
             EXPECT_EQ(std::filesystem::exists(fs.file("mbus_3")), !doc.final || !full) << main_log;
-            for (const auto& entry : std::filesystem::directory_iterator(fs.mount_point.path))
+            for (const auto& entry : std::filesystem::directory_iterator(fs.root.path))
                 EXPECT_FALSE(entry.path().filename().string().starts_with(".")) << entry.path();
             doc_discard(files.temp);
         }
