@@ -1,10 +1,10 @@
 #include "results/json_text.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 namespace velkor::results {
