@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "log/stop.h"
 #include "log/text.h"
 #include "log/trace.h"
 
@@ -121,8 +122,10 @@ int read_command_fifo(const char* path, const log::log_settings& log, record_sin
         std::printf("%s bereit zum Lesen\n", path);
     int fd;
     do
-        fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
+        fd = stop::is_requested() ? -2 : ::open(path, O_RDONLY | O_CLOEXEC);
+    while (fd == -1 && errno == EINTR);
+    if (fd == -2)
+        return 0;  // asked to end while waiting for a writer
     if (fd < 0)
         return -1;
     // A client is there, so this open does not block.
@@ -137,6 +140,8 @@ int read_command_fifo(const char* path, const log::log_settings& log, record_sin
     for (;;) {
         // Cleared before every read: no record carries bytes of the one before.
         record = command_record{};
+        if (stop::is_requested())
+            break;
         const ssize_t n = ::read(fd, &record, sizeof record);
         if (n < 0 && errno == EINTR) {
             if (sink.done())

@@ -34,8 +34,8 @@ int drain_command_fifo(const char* path);
 // Serves the FIFO: blocks in open until the first client comes, then keeps a
 // write descriptor of its own, so the reading never meets end-of-file between
 // one client's close and the next one's write, and an idle daemon sleeps in
-// read. Returns 0 when the sink is done or a read fails, -1 when the FIFO
-// cannot be opened.
+// read. Returns 0 when the sink is done, a stop is requested or a read fails,
+// -1 when the FIFO cannot be opened.
 int read_command_fifo(const char* path, const log::log_settings& log, record_sink& sink);
 
 } // namespace velkor::control

@@ -1,6 +1,6 @@
 // velkor: the M-Bus master daemon. Reads its configuration, creates and
 // drains the command FIFO, opens the serial line and serves command records
-// for the life of the process.
+// until SIGTERM or SIGINT asks it to end.
 
 #include <cstdio>
 #include <cstring>
@@ -9,6 +9,7 @@
 #include "control/dispatcher.h"
 #include "control/fifo.h"
 #include "link/transceiver.h"
+#include "log/stop.h"
 #include "log/trace.h"
 #include "port/serial.h"
 #include "velkor_version.h"
@@ -61,12 +62,37 @@ struct daemon_sink final : control::record_sink {
     link::transceiver& line;
     daemon_sink(control::daemon_state& state, link::transceiver& t) : d(state), line(t) {}
     void check_break() override { link::check_bus_break(line); }
-    void dispatch(const control::command_record& record) override { control::dispatch_command(d, record); }
+    void dispatch(const control::command_record& record) override
+    {
+        line.cut_short = false;
+        control::dispatch_command(d, record);
+        // What the command wrote is not its whole work: no client may take it for that.
+        if (line.cut_short && record.id != 0)
+            results::drop_result(d.files, record.id, __LINE__, field_view(record.cmd.data(), record.cmd.size()),
+                                 "cut short because the daemon is ending");
+    }
 };
+
 
 // Large, and alive for the whole process.
 control::daemon_state state;
 port::serial_port serial;
+
+// The safe point after a stop request: no receive runs any more (each is
+// joined before its exchange returns), so the line goes back to the settings
+// it had, and nothing half-written stays behind. The FIFO stays for the next run.
+int end_daemon()
+{
+    const int number = stop::requested.load();
+    port::serial_close(serial, state.config.serial_port_name.c_str());
+    results::remove_temporary_files(state.files);
+    text<64> message;
+    message.format("velkor: ended by signal %d", number);
+    log::log_write(state.log, "mbus_control", __LINE__, 1, message.view());
+    std::printf("velkor %s ended \n", version);
+    std::fflush(stdout);
+    return 0;
+}
 
 } // namespace
 
@@ -77,7 +103,11 @@ int main(int argc, char** argv)
     const char* path = config_path(argc, argv);
     // Traces reach a log file or pipe line by line, not when a buffer fills.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    // Before the first output: a standard output nobody reads must not end the daemon.
+    const int handlers = stop::install_handlers();
     std::printf("velkor %s started \n", version);
+    if (handlers != 0)
+        std::perror("velkor: signal handlers");
 
     if (control::read_configuration(path, state.config) != 0)
         return 1;
@@ -102,13 +132,15 @@ int main(int argc, char** argv)
     link::transceiver transceiver(line, system_clock());
     control::connect_daemon_state(state, transceiver, system_clock());
     control::list_clear(state.addresses);
+    results::remove_temporary_files(state.files);  // left by a run that was killed
 
     daemon_sink sink(state, transceiver);
-    for (;;) {
+    while (!stop::is_requested()) {
         std::fflush(stdout);
-        if (control::read_command_fifo(fifo, state.log, sink) != 0) {
+        if (control::read_command_fifo(fifo, state.log, sink) != 0 && !stop::is_requested()) {
             std::puts("exit mbus - error fifo read");
             return 1;
         }
     }
+    return end_daemon();
 }

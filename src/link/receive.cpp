@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "log/stop.h"
 #include "log/trace.h"
 #include "port/file_transport.h"
 
@@ -217,9 +218,11 @@ bool receive_answer(transceiver& t, bus_context& bus)
 
     const int slice = t.timeout_ms / 10;
     bool answered = false;
-    for (int i = 0; i < 10 && !answered; ++i) {
+    bool stopped = false;  // the daemon is ending: no waiting out the time-out
+    for (int i = 0; i < 10 && !answered && !stopped; ++i) {
         t.clock.sleep_ms(slice);
         answered = !t.receive_running.load();
+        stopped = !answered && stop::is_requested();
     }
     if (!answered) {
         // The thread notices at its next poll; what it stored so far stays.
@@ -228,6 +231,11 @@ bool receive_answer(transceiver& t, bus_context& bus)
             std::printf("Thread %lX zwangsweise beendet\n", thread_number(thread));
     }
     ::pthread_join(thread, nullptr);
+    // Half an answer of an exchange cut short must not pass for an answer.
+    if (stopped) {
+        bus.clear_receive();
+        t.cut_short = true;
+    }
 
     if (trace::transceiver)
         std::printf("timeDiff read: %d ms\n", static_cast<int>((t.clock.monotonic_us() - start_us) / 1000));

@@ -5,6 +5,7 @@
 #include "decode/header.h"
 #include "link/checks.h"
 #include "link/frames.h"
+#include "log/stop.h"
 #include "log/trace.h"
 
 namespace velkor::link {
@@ -110,7 +111,8 @@ int search_step(search_state& state, int& start_flag, bus_context& bus, bus_line
 
     // Several slaves answer this mask (or one that gives no data): look deeper.
     bus.clear_receive();
-    clock.sleep_ms(collision_pause_ms);
+    if (!stop::is_requested())  // an ending daemon lets the line settle no more
+        clock.sleep_ms(collision_pause_ms);
     if (state.position < last_position) {
         ++state.position;
         value_at(state, state.position) = 0;

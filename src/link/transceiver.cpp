@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "link/receive.h"
+#include "log/stop.h"
 #include "log/trace.h"
 #include "port/file_transport.h"
 
@@ -48,7 +49,14 @@ int poll_interval_ms(std::uint32_t baud_rate) { return timing_for(baud_rate).pol
 
 void transceiver::transceive(bus_context& bus)
 {
-    clock.sleep_ms(pause_ms(bus.baud_rate));
+    // Once the daemon is ending, no further frame goes on the line.
+    if (!stop::is_requested())
+        clock.sleep_ms(pause_ms(bus.baud_rate));
+    if (stop::is_requested()) {
+        bus.clear_receive();
+        cut_short = true;
+        return;
+    }
     bus.clear_receive();
     // An adapter pulled and plugged in again, or missing at start, is taken
     // up here; while it is away the exchange has no answer.

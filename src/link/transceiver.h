@@ -76,6 +76,7 @@ struct transceiver final : bus_line {
     std::atomic<bool> receive_running{false};
     std::atomic<bool> stop_requested{false};
     int break_state = 0;
+    bool cut_short = false;  // an exchange was skipped or cut short because the daemon is ending
 
     transceiver(line_io& l, velkor::clock& c) : line(l), clock(c) {}
     void transceive(bus_context& bus) override;

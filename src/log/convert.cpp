@@ -1,8 +1,10 @@
 #include "log/convert.h"
 
 #include <cctype>
-#include <cstdio>
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace velkor::conv {
 
@@ -49,31 +51,53 @@ int file_exists(const char* path)
 int read_text_file_into(const char* path, char* buffer, std::size_t capacity, std::size_t& length)
 {
     length = 0;
-    std::FILE* f = std::fopen(path, "r");
-    if (!f)
+    int fd;
+    do
+        fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0)
         return -1;
     int rc = 0;
-    for (;;) {
-        const int c = std::fgetc(f);
-        if (c == EOF || c == 0)
+    bool end = false;
+    while (!end) {
+        char chunk[512];
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
             break;
-        if (length + 1 >= capacity) {
-            rc = 1;
-            break;
+        for (ssize_t i = 0; i < n && !end; ++i) {
+            if (chunk[i] == '\0') {
+                end = true;
+            } else if (length + 1 >= capacity) {
+                rc = 1;
+                end = true;
+            } else {
+                buffer[length++] = chunk[i];
+            }
         }
-        buffer[length++] = static_cast<char>(c);
     }
-    std::fclose(f);
+    ::close(fd);
     return rc;
 }
 
 int write_text_file(const char* path, std::string_view content)
 {
-    std::FILE* f = std::fopen(path, "w");
-    if (!f)
+    int fd;
+    do
+        fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0)
         return -1;
-    std::fwrite(content.data(), 1, content.size(), f);
-    std::fclose(f);
+    while (!content.empty()) {
+        const ssize_t n = ::write(fd, content.data(), content.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        content.remove_prefix(static_cast<std::size_t>(n));
+    }
+    ::close(fd);
     return 0;
 }
 

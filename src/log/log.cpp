@@ -1,10 +1,13 @@
 #include "log/log.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "log/config_file.h"
 #include "log/trace.h"
@@ -13,7 +16,15 @@ namespace velkor::log {
 
 namespace {
 
-using path_text = text<256>;
+// Any path the system allows: a long log directory must never cut the names
+// apart from one another (a cut backup name would be the live log itself).
+using path_text = text<PATH_MAX>;
+
+void report_log_failure(const char* what, const char* path)
+{
+    if (trace::logging)
+        std::fprintf(stderr, "MBUS_LOG: could not %s %s: %s\n", what, path, std::strerror(errno));
+}
 
 void rotate_if_needed(const path_text& path, const path_text& backup, int limit)
 {
@@ -23,28 +34,49 @@ void rotate_if_needed(const path_text& path, const path_text& backup, int limit)
     if (trace::logging)
         std::printf("Groesse %s: %d\n", path.c_str(), static_cast<int>(st.st_size));
     if (st.st_size > static_cast<off_t>(limit)) {
-        std::remove(backup.c_str());
-        std::rename(path.c_str(), backup.c_str());
+        ::unlink(backup.c_str());
+        if (::rename(path.c_str(), backup.c_str()) != 0)
+            report_log_failure("rotate file", path.c_str());
     }
 }
 
-// Returns false when the file could not be opened.
-bool append_entry(const log_settings& settings, const char* name, int limit, std::string_view entry)
+bool write_all(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// One file, opened, appended to and closed: its failure concerns it alone.
+void append_entry(const log_settings& settings, const char* name, int limit, std::string_view entry)
 {
     path_text path;
     path_text backup;
     path.format("%s/%s", settings.directory.c_str(), name);
     backup.format("%s/%s.bac", settings.directory.c_str(), name);
-    rotate_if_needed(path, backup, limit);
-    std::FILE* f = std::fopen(path.c_str(), "a");
-    if (!f) {
-        if (trace::logging)
-            std::fprintf(stderr, "MBUS_LOG: could not write file %s: %s\n", path.c_str(), std::strerror(errno));
-        return false;
+    if (backup.full()) {
+        errno = ENAMETOOLONG;
+        report_log_failure("write file", path.c_str());
+        return;
     }
-    std::fwrite(entry.data(), 1, entry.size(), f);
-    std::fclose(f);
-    return true;
+    rotate_if_needed(path, backup, limit);
+    int fd;
+    do
+        fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        report_log_failure("write file", path.c_str());
+        return;
+    }
+    const bool written = write_all(fd, entry);
+    if (::close(fd) != 0 || !written)
+        report_log_failure("write file", path.c_str());
 }
 
 } // namespace
@@ -100,11 +132,9 @@ void log_write(const log_settings& settings, std::string_view module, int line, 
     entry.append(message.substr(0, entry.capacity() - entry.size() - source.size()));
     entry.append(source.view());
 
-    if (!append_entry(settings, "mbusLogDev", settings.size_dev, entry.view()))
-        return;
-    if (level != 1)
-        return;
-    append_entry(settings, "mbusLog", settings.size, entry.view());
+    append_entry(settings, "mbusLogDev", settings.size_dev, entry.view());
+    if (level == 1)
+        append_entry(settings, "mbusLog", settings.size, entry.view());
 }
 
 } // namespace velkor::log

@@ -1,6 +1,8 @@
 #pragma once
 // The size-limited log: "mbusLogDev" takes every entry, "mbusLog" the entries
-// of level 1; each rotates by size into one ".bac" backup.
+// of level 1; each rotates by size into one ".bac" backup. The two files are
+// written independently: one that cannot be opened or rotated never keeps an
+// entry out of the other.
 
 #include <string_view>
 

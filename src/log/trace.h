@@ -1,7 +1,7 @@
 #pragma once
-// The trace switches of every module: the only process-wide globals. They add
-// console output and never change what is sent, written or logged (the one
-// exception: result-file failures are reported only while `control` is on).
+// The trace switches of every module: the only process-wide globals besides
+// the stop flag (log/stop.h). They add console output and never change what
+// is sent, written or logged.
 
 namespace velkor::trace {
 

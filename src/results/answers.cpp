@@ -10,7 +10,7 @@ int write_ack_answer(result_files& files, int id, std::string_view response, std
 {
     path_text path;
     const bool named = result_path(files, id, path);
-    if (!named || replace_document(path.c_str(), open_tries, nullptr, [&](std::FILE* out) {
+    if (!named || replace_document(path.c_str(), open_tries, nullptr, [&](doc_file& out) {
             json_print(out, "{\"ack_response\":\"%s\",\"primAdr\":\"%s\"}", response, primary);
             return true;
         }) != 0) {
@@ -25,7 +25,7 @@ int write_message_answer(result_files& files, int id, std::string_view message)
 {
     path_text path;
     const bool named = result_path(files, id, path);
-    if (!named || replace_document(path.c_str(), open_tries, nullptr, [&](std::FILE* out) {
+    if (!named || replace_document(path.c_str(), open_tries, nullptr, [&](doc_file& out) {
             json_print(out, "{\"data_response\":\"%s\"}", message);
             return true;
         }) != 0) {

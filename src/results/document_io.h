@@ -3,7 +3,7 @@
 // a hidden file beside it, and reporting failures.
 
 #include <cerrno>
-#include <cstdio>
+#include <unistd.h>
 
 #include "results/result_files.h"
 
@@ -19,17 +19,20 @@ __attribute__((format(printf, 2, 3))) bool form_path(path_text& out, const char*
 bool result_path(const result_files& files, int id, path_text& out);
 bool temp_path(const result_files& files, path_text& out);
 
-// "<dir>/.<name>.tmp" beside "<dir>/<name>": hidden from clients, and on the
-// same file system, so renaming it onto the result file replaces it at once.
-bool hidden_path(const char* path, path_text& out);
+// Opens "mbus_create" for a new document, never through a symbolic link.
+// -1 with errno on failure.
+int open_temp_file(const char* path);
 
-// Opens for writing (truncating), `tries` times; with a clock, waits after each
-// failed try. errno tells the last failure.
-std::FILE* open_for_writing(const char* path, int tries, velkor::clock* wait);
+// Creates "<dir>/.<name>.<pid>.<stamp>.tmp" beside "<dir>/<name>": hidden from
+// clients, on the same file system (so renaming it onto the result file
+// replaces that at once), and created new, never through an existing file or
+// link. `tries` attempts; with a clock, waits after each failed one. The
+// descriptor, or -1 with errno telling the last failure.
+int create_hidden(const char* path, path_text& hidden, int tries, velkor::clock* wait);
 
 // Closes the hidden file and renames it onto path when everything reached it;
 // otherwise removes it. 0, or -1 with errno telling why.
-int finish_hidden(std::FILE* file, const char* hidden, const char* path);
+int finish_hidden(doc_file& file, const char* hidden, const char* path);
 
 // Writes a whole document into a hidden file and renames it onto path, so a
 // reader sees the old document or the new one. The body returns false to
@@ -38,25 +41,23 @@ template <class Body>
 int replace_document(const char* path, int tries, velkor::clock* wait, Body&& body)
 {
     path_text hidden;
-    if (!hidden_path(path, hidden)) {
-        errno = ENAMETOOLONG;
-        return -1;
-    }
-    std::FILE* file = open_for_writing(hidden.c_str(), tries, wait);
-    if (!file)
+    doc_file file;
+    file.fd = create_hidden(path, hidden, tries, wait);
+    if (file.fd < 0)
         return -1;
     if (!body(file)) {
-        const int error = errno;
-        std::fclose(file);
-        std::remove(hidden.c_str());
+        const int error = file.error != 0 ? file.error : errno;
+        doc_discard(file);
+        ::unlink(hidden.c_str());
         errno = error;
         return -1;
     }
     return finish_hidden(file, hidden.c_str(), path);
 }
 
-// With the controller trace on: "<text>: <system error>" on standard error and
-// the text logged at level 1. Silent otherwise. `format` takes the path.
+// "<text>: <system error>" logged at level 1, whatever the traces say; with
+// the controller trace on also on standard error. `format` takes the path;
+// errno tells the failure.
 void report_failure(const result_files& files, int line, const char* format, const char* path);
 
 // With the controller trace on: the format with the path on standard output.

@@ -1,6 +1,11 @@
 #include "results/json_text.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
 
 namespace velkor::results {
 
@@ -51,27 +56,79 @@ std::size_t utf8_sequence(std::string_view s, std::size_t i)
     return 0;
 }
 
-void put(std::FILE* out, std::string_view chars)
-{
-    if (!chars.empty())
-        std::fwrite(chars.data(), 1, chars.size(), out);
-}
+void put(doc_file& out, std::string_view chars) { doc_put(out, chars); }
 
 bool plain_ascii(std::uint8_t c) { return c >= 0x20 && c < 0x7F && c != '"' && c != '\\'; }
 
-void write_escape(std::FILE* out, std::uint8_t c)
+void write_escape(doc_file& out, std::uint8_t c)
 {
-    if (c == '"')
-        std::fputs("\\\"", out);
-    else if (c == '\\')
-        std::fputs("\\\\", out);
-    else
-        std::fprintf(out, "\\u00%02X", static_cast<unsigned>(c));
+    if (c == '"') {
+        put(out, "\\\"");
+    } else if (c == '\\') {
+        put(out, "\\\\");
+    } else {
+        char escaped[8];
+        const int n = std::snprintf(escaped, sizeof escaped, "\\u00%02X", static_cast<unsigned>(c));
+        put(out, {escaped, static_cast<std::size_t>(n)});
+    }
 }
 
 } // namespace
 
-void write_json_chars(std::FILE* out, std::string_view value)
+bool doc_flush(doc_file& out)
+{
+    std::size_t done = 0;
+    while (out.error == 0 && done < out.used) {
+        const ssize_t n = ::write(out.fd, out.buffer.data() + done, out.used - done);
+        if (n > 0)
+            done += static_cast<std::size_t>(n);
+        else if (n < 0 && errno != EINTR)
+            out.error = errno;
+        else if (n == 0)
+            out.error = EIO;
+    }
+    out.used = 0;
+    return out.error == 0;
+}
+
+void doc_put(doc_file& out, std::string_view chars)
+{
+    while (!chars.empty() && out.error == 0) {
+        const std::size_t n = std::min(chars.size(), out.buffer.size() - out.used);
+        std::memcpy(out.buffer.data() + out.used, chars.data(), n);
+        out.used += n;
+        chars.remove_prefix(n);
+        if (out.used == out.buffer.size())
+            doc_flush(out);
+    }
+}
+
+int doc_close(doc_file& out)
+{
+    if (out.fd < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    doc_flush(out);
+    if (::close(out.fd) != 0 && out.error == 0 && errno != EINTR)
+        out.error = errno;
+    out.fd = -1;
+    out.used = 0;
+    if (out.error == 0)
+        return 0;
+    errno = out.error;
+    return -1;
+}
+
+void doc_discard(doc_file& out)
+{
+    if (out.fd >= 0)
+        ::close(out.fd);
+    out.fd = -1;
+    out.used = 0;
+}
+
+void write_json_chars(doc_file& out, std::string_view value)
 {
     std::size_t run = 0;  // start of the bytes that go out unchanged
     std::size_t i = 0;
@@ -94,7 +151,7 @@ void write_json_chars(std::FILE* out, std::string_view value)
     put(out, value.substr(run));
 }
 
-void write_json_template(std::FILE* out, std::string_view format, std::span<const json_arg> args)
+void write_json_template(doc_file& out, std::string_view format, std::span<const json_arg> args)
 {
     std::size_t next = 0;
     std::size_t run = 0;
@@ -103,10 +160,13 @@ void write_json_template(std::FILE* out, std::string_view format, std::span<cons
             continue;
         put(out, format.substr(run, i - run));
         const json_arg& arg = args[next++];
-        if (arg.is_number)
-            std::fprintf(out, "%" PRId64, arg.number);
-        else
+        if (arg.is_number) {
+            char number[24];
+            const int n = std::snprintf(number, sizeof number, "%" PRId64, arg.number);
+            put(out, {number, static_cast<std::size_t>(n)});
+        } else {
             write_json_chars(out, arg.chars);
+        }
         run = i + 2;
         ++i;
     }

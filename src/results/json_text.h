@@ -5,7 +5,6 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <span>
 #include <string_view>
 #include <type_traits>
@@ -13,6 +12,25 @@
 #include "log/text.h"
 
 namespace velkor::results {
+
+// A document on its way to a file: written through a plain descriptor from a
+// fixed buffer, so no document costs a heap allocation. The first failure is
+// kept and every later write is dropped, so the document is judged once at
+// its close.
+struct doc_file {
+    int fd = -1;
+    int error = 0;  // errno of the first failure, 0 while all went well
+    std::size_t used = 0;
+    std::array<char, 4096> buffer{};
+};
+
+void doc_put(doc_file& out, std::string_view chars);
+// Writes out what is buffered; false (error set) when the file refused it.
+bool doc_flush(doc_file& out);
+// Flushes and closes. 0, or -1 with errno telling the first failure.
+int doc_close(doc_file& out);
+// Closes without judging: the document is abandoned.
+void doc_discard(doc_file& out);
 
 struct json_arg {
     bool is_number = false;
@@ -58,12 +76,12 @@ struct json_template {
 // Writes the bytes of a value as they may stand between the quotes of a JSON
 // string: '"' and '\' escaped, control characters and every byte that is not
 // part of valid UTF-8 as \u00XX; valid UTF-8 unchanged.
-void write_json_chars(std::FILE* out, std::string_view value);
+void write_json_chars(doc_file& out, std::string_view value);
 
-void write_json_template(std::FILE* out, std::string_view format, std::span<const json_arg> args);
+void write_json_template(doc_file& out, std::string_view format, std::span<const json_arg> args);
 
 template <class... Args>
-void json_print(std::FILE* out, json_template<std::type_identity_t<Args>...> format, const Args&... args)
+void json_print(doc_file& out, json_template<std::type_identity_t<Args>...> format, const Args&... args)
 {
     const std::array<json_arg, sizeof...(Args)> values{make_json_arg(args)...};
     write_json_template(out, format.chars, values);

@@ -3,13 +3,49 @@
 #include <array>
 #include <cerrno>
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "log/convert.h"
 #include "log/trace.h"
 #include "results/document_io.h"
 
 namespace velkor::results {
+
+namespace {
+
+constexpr int file_mode = 0666;  // as any file the daemon creates; the umask decides
+constexpr std::string_view hidden_prefix = ".mbus_";
+constexpr std::string_view hidden_suffix = ".tmp";
+
+// Every clash with an existing name draws a new one; a planted file or link
+// must not turn into a failure of the document.
+constexpr int name_draws = 16;
+
+bool hidden_name(const char* path, path_text& out)
+{
+    const char* slash = std::strrchr(path, '/');
+    const char* name = slash ? slash + 1 : path;
+    const int dir_length = static_cast<int>(name - path);
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    const unsigned long long stamp =
+        static_cast<unsigned long long>(now.tv_sec) * 1000000000ULL + static_cast<unsigned long long>(now.tv_nsec);
+    return form_path(out, "%.*s.%s.%ld.%llx%s", dir_length, path, name, static_cast<long>(::getpid()), stamp,
+                     hidden_suffix.data());
+}
+
+bool is_hidden_document(std::string_view name)
+{
+    return name.size() > hidden_prefix.size() + hidden_suffix.size() && name.starts_with(hidden_prefix) &&
+           name.ends_with(hidden_suffix);
+}
+
+} // namespace
 
 bool form_path(path_text& out, const char* format, ...)
 {
@@ -36,53 +72,73 @@ bool temp_path(const result_files& files, path_text& out)
     return form_path(out, "%s/mbus_create", files.directory.c_str());
 }
 
-bool hidden_path(const char* path, path_text& out)
+int open_temp_file(const char* path)
 {
-    const char* slash = std::strrchr(path, '/');
-    const char* name = slash ? slash + 1 : path;
-    const int dir_length = static_cast<int>(name - path);
-    return form_path(out, "%.*s.%s.tmp", dir_length, path, name);
+    int fd;
+    do
+        fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, file_mode);
+    while (fd < 0 && errno == EINTR);
+    return fd;
 }
 
-std::FILE* open_for_writing(const char* path, int tries, velkor::clock* wait)
+int create_hidden(const char* path, path_text& hidden, int tries, velkor::clock* wait)
 {
-    for (int attempt = 0; attempt < tries; ++attempt) {
-        if (std::FILE* file = std::fopen(path, "w"))
-            return file;
+    int draws = 0;
+    for (int attempt = 0; attempt < tries;) {
+        if (!hidden_name(path, hidden))
+            return -1;
+        const int fd = ::open(hidden.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, file_mode);
+        if (fd >= 0)
+            return fd;
+        if (errno == EINTR || (errno == EEXIST && ++draws < name_draws))
+            continue;
+        ++attempt;
         if (wait) {
             const int error = errno;
             wait->sleep_ms(retry_wait_ms);
             errno = error;
         }
     }
-    return nullptr;
+    return -1;
 }
 
-int finish_hidden(std::FILE* file, const char* hidden, const char* path)
+int finish_hidden(doc_file& file, const char* hidden, const char* path)
 {
-    bool complete = std::ferror(file) == 0;
-    int error = errno;
-    if (std::fclose(file) != 0 && complete) {
-        complete = false;
+    int error = 0;
+    if (doc_close(file) != 0)
         error = errno;
-    }
-    if (complete && std::rename(hidden, path) == 0)
+    else if (::rename(hidden, path) != 0)
+        error = errno;
+    if (error == 0)
         return 0;
-    if (complete)
-        error = errno;
-    std::remove(hidden);
+    ::unlink(hidden);
     errno = error;
     return -1;
 }
 
 void report_failure(const result_files& files, int line, const char* format, const char* path)
 {
-    if (!trace::control)
-        return;
     const int error = errno;
     text<512> message;
     message.format(format, path);
-    std::fprintf(stderr, "%s: %s\n", message.c_str(), std::strerror(error));
+    if (trace::control)
+        std::fprintf(stderr, "%s: %s\n", message.c_str(), std::strerror(error));
+    message.appendf(": %s", std::strerror(error));
+    if (files.log)
+        log::log_write(*files.log, "mbus_control", line, 1, message.view());
+    errno = error;
+}
+
+void drop_result(const result_files& files, int id, int line, std::string_view command, std::string_view reason)
+{
+    path_text result;
+    if (!result_path(files, id, result) || ::unlink(result.c_str()) != 0)
+        return;  // nothing there to mislead a client
+    text<512> message;
+    message.format("%.*s: result file %s removed, %.*s", static_cast<int>(command.size()), command.data(),
+                   result.c_str(), static_cast<int>(reason.size()), reason.data());
+    if (trace::control)
+        std::fprintf(stderr, "%s\n", message.c_str());
     if (files.log)
         log::log_write(*files.log, "mbus_control", line, 1, message.view());
 }
@@ -97,23 +153,36 @@ velkor::clock& wait_clock(const result_files& files) { return files.clock ? *fil
 
 int publish_result(const char* temp_path, const char* result_path)
 {
-    std::FILE* in = std::fopen(temp_path, "rb");
-    if (!in)
+    int in;
+    do
+        in = ::open(temp_path, O_RDONLY | O_CLOEXEC);
+    while (in < 0 && errno == EINTR);
+    if (in < 0)
         return -1;
     // The document ends at the file's end or at its first zero byte.
-    const int rc = replace_document(result_path, 1, nullptr, [in](std::FILE* out) {
+    const int rc = replace_document(result_path, 1, nullptr, [in](doc_file& out) {
         std::array<char, 4096> chunk;
         for (;;) {
-            const std::size_t n = std::fread(chunk.data(), 1, chunk.size(), in);
-            const void* zero = std::memchr(chunk.data(), '\0', n);
-            const std::size_t keep = zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - chunk.data()) : n;
-            if (keep > 0 && std::fwrite(chunk.data(), 1, keep, out) != keep)
+            const ssize_t n = ::read(in, chunk.data(), chunk.size());
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
                 return false;
-            if (zero || n < chunk.size())
-                return std::ferror(in) == 0;
+            const auto got = static_cast<std::size_t>(n);
+            const void* zero = std::memchr(chunk.data(), '\0', got);
+            const std::size_t keep = zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - chunk.data()) : got;
+            doc_put(out, {chunk.data(), keep});
+            if (out.error != 0) {
+                errno = out.error;
+                return false;
+            }
+            if (zero || got == 0)
+                return true;
         }
     });
-    std::fclose(in);
+    const int error = errno;
+    ::close(in);
+    errno = error;
     return rc;
 }
 
@@ -127,6 +196,24 @@ int check_abort_file(result_files& files, int id)
     if (result_path(files, id, result))
         std::remove(result.c_str());
     return 1;
+}
+
+int remove_temporary_files(result_files& files)
+{
+    doc_discard(files.temp);
+    int removed = 0;
+    path_text path;
+    if (temp_path(files, path) && ::unlink(path.c_str()) == 0)
+        ++removed;
+    DIR* dir = ::opendir(files.directory.empty() ? "/" : files.directory.c_str());
+    if (!dir)
+        return removed;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (is_hidden_document(entry->d_name) && ::unlinkat(::dirfd(dir), entry->d_name, 0) == 0)
+            ++removed;
+    }
+    ::closedir(dir);
+    return removed;
 }
 
 } // namespace velkor::results

@@ -2,11 +2,11 @@
 // The JSON documents left for clients in the output directory: raw telegrams,
 // structured records, decoded records, the slaves list, the acknowledgement
 // answer and the message answer; the temporary file "mbus_create" and the
-// abort file.
+// abort file. Every document reaches its result file whole: it is written into
+// a hidden file of a name of its own and renamed onto the result file.
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <span>
 #include <string_view>
 
@@ -15,6 +15,7 @@
 #include "log/clock.h"
 #include "log/log.h"
 #include "log/text.h"
+#include "results/json_text.h"
 
 namespace velkor::results {
 
@@ -40,10 +41,10 @@ using path_text = text<320>;
 // The writers' lasting state and what they need to know.
 struct result_files {
     text<256> directory;                     // path_output, no trailing slash
-    const log::log_settings* log = nullptr;  // failures are logged with the controller trace on
+    const log::log_settings* log = nullptr;  // every failure is logged at level 1
     velkor::clock* clock = nullptr;          // time stamp of the decoded document
 
-    std::FILE* temp = nullptr;   // "mbus_create" of the readout in progress
+    doc_file temp;               // "mbus_create" of the readout in progress; fd -1: none
     bool first_telegram = false; // raw writer: no comma before the first telegram
 
     std::array<slave_entry, slaves_table_size> slaves{};
@@ -64,7 +65,16 @@ int check_abort_file(result_files& files, int id);
 
 // Copies the temporary document whole (up to its end or first zero byte) into
 // the result path, so that a reader sees the old document or the new one,
-// never a mix. Returns 0, or -1 when nothing was published.
+// never a mix. Returns 0, or -1 with errno when nothing was published.
 int publish_result(const char* temp_path, const char* result_path);
+
+// For a command whose final document never came: the result file must not go
+// on showing a progress answer or a part of the work as if it were all, so it
+// is removed, and that is logged at level 1 with the reason.
+void drop_result(const result_files& files, int id, int line, std::string_view command, std::string_view reason);
+
+// Removes "mbus_create" and every hidden document left half-written (by a run
+// that was killed, say). Returns how many files went.
+int remove_temporary_files(result_files& files);
 
 } // namespace velkor::results

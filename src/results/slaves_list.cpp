@@ -12,6 +12,8 @@ namespace velkor::results {
 
 namespace {
 
+constexpr std::string_view unwritten = "its final document could not be written";
+
 bool in_use(const result_files& files, std::size_t i)
 {
     return i < files.slaves.size() && !files.slaves[i].secondary.empty();
@@ -31,7 +33,7 @@ void add_entry(result_files& files, const search_progress& progress)
     // A full table keeps its 250 entries; further finds are not listed.
 }
 
-bool write_list(std::FILE* out, const result_files& files, const search_progress& progress, bool end)
+bool write_list(doc_file& out, const result_files& files, const search_progress& progress, bool end)
 {
     json_print(out, "{\n\t\"slaves\":\n\t[\n");
     for (std::size_t i = 0; in_use(files, i); ++i) {
@@ -61,7 +63,7 @@ int rewrite_list(result_files& files, const search_progress& progress, bool end,
         return -1;
     }
     return replace_document(files.list_path.c_str(), open_tries, wait,
-                            [&](std::FILE* out) { return write_list(out, files, progress, end); });
+                            [&](doc_file& out) { return write_list(out, files, progress, end); });
 }
 
 } // namespace
@@ -92,6 +94,7 @@ int write_slaves_file(result_files& files, int id, const search_progress& progre
         clock.sleep_ms(retry_wait_ms);
         if (rewrite_list(files, progress, true, &clock) != 0) {
             report_failure(files, __LINE__, "SLAVE_SEARCH: could not write end of file %s", files.list_path.c_str());
+            drop_result(files, id, __LINE__, "SLAVE_SEARCH", unwritten);
             return -1;
         }
         trace_written("SLAVES: all Files %s are written\n", files.list_path.c_str());

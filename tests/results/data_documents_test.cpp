@@ -136,12 +136,13 @@ TEST_F(results_test, readout_that_stopped_early_neither_leaks_nor_publishes)
 
 TEST_F(results_test, document_that_did_not_reach_the_disk_is_not_published)
 {
+    // Never written through a link, and no earlier answer stays in its place.
     std::filesystem::create_symlink("/dev/full", out.file("mbus_create"));
-    testing::write_file(out.file("mbus_6"), "old");
+    testing::write_file(out.file("mbus_6"), "{\"data_response\":\"Telegram 1, Receive More\"}");
     write_raw_file(files, 6, {}, 0);
     write_raw_file(files, 6, testing::hex("68 0A 16"), 1);
     EXPECT_EQ(write_raw_file(files, 6, {}, 2), -1);
-    EXPECT_EQ(result(6), "old");
+    EXPECT_FALSE(std::filesystem::exists(out.file("mbus_6")));
 }
 
 TEST_F(results_test, whole_document_is_published_up_to_a_zero_byte)

@@ -34,8 +34,7 @@ struct results_test : ::testing::Test {
     ~results_test() override
     {
         trace::control = 0;
-        if (files.temp)
-            std::fclose(files.temp);
+        doc_discard(files.temp);
     }
 
     std::string result(int id) const { return testing::read_file(out.file("mbus_" + std::to_string(id))); }
