@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 
 #include "control/daemon.h"
 #include "control/dispatcher.h"
@@ -121,11 +122,16 @@ int main(int argc, char** argv)
         return 1;
 
     const char* fifo = state.config.path_input.c_str();
+    struct stat before;
+    const bool existed = ::lstat(fifo, &before) == 0;
     if (control::create_command_fifo(fifo) != 0) {
         std::puts("exit mbus - error fifo init");
         return 1;
     }
-    control::drain_command_fifo(fifo);
+    // A FIFO made just now holds nothing stale: opening it to drain would only
+    // let in a client already waiting to write this run's first record, and lose it.
+    if (existed)
+        control::drain_command_fifo(fifo);
 
     port::serial_open(serial, state.config.serial_port_name.c_str(), state.log);
     link::serial_line line(serial, state.config.serial_port_name.c_str());
