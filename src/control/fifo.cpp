@@ -70,21 +70,22 @@ int create_command_fifo(const char* path)
     return -1;
 }
 
-int drain_command_fifo(const char* path)
+int drain_command_fifo(const char* path, bool made_now)
 {
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK);
-    if (fd < 0)
-        return 0;
+    // A FIFO made just now holds nothing stale: opening it would only let in a
+    // client already waiting to write this run's first record, and lose it.
+    const int fd = made_now ? -1 : ::open(path, O_RDONLY | O_NONBLOCK);
     char buffer[16384];
     int total = 0;
-    for (;;) {
+    while (fd >= 0) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n > 0)
             total += static_cast<int>(n);
         if (n != static_cast<ssize_t>(sizeof buffer))
             break;
     }
-    ::close(fd);
+    if (fd >= 0)
+        ::close(fd);
     if (trace::fifo)
         std::printf("%s flushs %d Bytes\n", path, total);
     return total;

@@ -28,8 +28,9 @@ void record_fault(const command_record& record, int count, text<96>& why);
 // exists but is not a FIFO counts as a failure.
 int create_command_fifo(const char* path);
 
-// Throws away whatever is waiting, without blocking. Returns the byte count.
-int drain_command_fifo(const char* path);
+// Throws away whatever is waiting, without blocking; a FIFO made at this
+// start is left alone. Returns the byte count.
+int drain_command_fifo(const char* path, bool made_now = false);
 
 // Serves the FIFO: blocks in open until the first client comes, then keeps a
 // write descriptor of its own, so the reading never meets end-of-file between

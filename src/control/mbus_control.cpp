@@ -128,10 +128,7 @@ int main(int argc, char** argv)
         std::puts("exit mbus - error fifo init");
         return 1;
     }
-    // A FIFO made just now holds nothing stale: opening it to drain would only
-    // let in a client already waiting to write this run's first record, and lose it.
-    if (existed)
-        control::drain_command_fifo(fifo);
+    control::drain_command_fifo(fifo, !existed);
 
     port::serial_open(serial, state.config.serial_port_name.c_str(), state.log);
     link::serial_line line(serial, state.config.serial_port_name.c_str());
