@@ -1,5 +1,6 @@
 #include "link/receive.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -16,10 +17,20 @@ constexpr std::uint8_t frame_stop = 0x16;
 
 unsigned long thread_number(pthread_t thread) { return static_cast<unsigned long>(thread); }
 
-// Gathers the chunks read from the line into the receive buffer.
+// Gathers what the line delivers into the receive buffer. An echoing level
+// converter hands back the request before the answer: a leading exact copy of
+// the frame just sent is taken off, whatever the answer mode.
 struct collector {
     bus_context& bus;
-    bool started = false;  // long frame: its start 0x68 L L 0x68 has been seen
+    std::size_t echo_matched = 0;  // leading bytes equal to the frame sent so far
+    bool echo_settled = false;     // the copy is off, or the bytes do not begin with one
+    bool echo_removed = false;
+    // Long frame: the start 0x68 L L 0x68 is looked for over every byte of
+    // the exchange, whatever reads it came in.
+    std::array<std::uint8_t, 4> start{};
+    std::size_t start_length = 0;
+    std::int32_t frame_length = 0;  // L + 6 once the start is seen
+    bool complete = false;
 
     // Bytes past the buffer are dropped; the length counts stored bytes only.
     void store(std::uint8_t b)
@@ -30,46 +41,84 @@ struct collector {
         }
     }
 
-    std::uint8_t last_stored() const
+    bool start_fits() const
     {
-        return bus.receive_length > 0 ? bus.receive_buffer[static_cast<std::size_t>(bus.receive_length - 1)] : 0;
+        return start[0] == long_frame_start && (start_length < 3 || start[1] == start[2]) &&
+               (start_length < 4 || start[3] == long_frame_start);
     }
 
-    // Whatever comes before the long-frame start is noise (a late E5, an
-    // echo, line garbage); the start is recognised only within one chunk.
-    // The frame is over at the first quiet poll after its stop byte.
-    bool take_long_frame(std::span<const std::uint8_t> chunk)
+    // Whatever comes before the first long-frame start is noise (a late E5,
+    // line garbage). The frame is complete once its length says so.
+    void take_long_frame_byte(std::uint8_t b)
     {
-        if (chunk.empty())
-            return started && last_stored() == frame_stop;
-        for (std::size_t i = 0; i < chunk.size(); ++i) {
-            if (!started) {
-                if (chunk[i] != long_frame_start || i + 3 >= chunk.size() || chunk[i + 1] != chunk[i + 2] ||
-                    chunk[i + 3] != long_frame_start)
-                    continue;
-                started = true;
+        if (complete)
+            return;
+        if (frame_length == 0) {
+            start[start_length++] = b;
+            while (start_length > 0 && !start_fits()) {
+                std::copy(start.begin() + 1, start.begin() + static_cast<std::ptrdiff_t>(start_length), start.begin());
+                --start_length;
             }
-            store(chunk[i]);
-            if (bus.receive_length > longest_long_frame)
-                break;
+            if (start_length < start.size())
+                return;
+            for (std::uint8_t s : start)
+                store(s);
+            frame_length = start[1] + 6;
+            return;
         }
-        return false;
+        store(b);
+        complete = bus.receive_length >= frame_length;
     }
 
-    // Everything counts; the answer is over at the first quiet poll after data.
-    bool take_any(std::span<const std::uint8_t> chunk)
+    void take_answer_byte(std::uint8_t b)
     {
-        if (chunk.empty())
-            return bus.receive_length > 0;
-        for (std::uint8_t b : chunk)
+        if (bus.answer_mode == answer_long)
+            take_long_frame_byte(b);
+        else
             store(b);
-        return false;
     }
 
-    // Returns true when the answer is complete.
+    // A copy of the request that broke off was no echo: it is answer data.
+    void settle_echo()
+    {
+        echo_settled = true;
+        const auto sent = bus.sent();
+        for (std::size_t i = 0; i < echo_matched; ++i)
+            take_answer_byte(sent[i]);
+        echo_matched = 0;
+    }
+
+    void take_byte(std::uint8_t b)
+    {
+        if (!echo_settled) {
+            const auto sent = bus.sent();
+            if (echo_matched < sent.size() && b == sent[echo_matched]) {
+                if (++echo_matched == sent.size()) {
+                    echo_settled = echo_removed = true;
+                    echo_matched = 0;
+                }
+                return;
+            }
+            settle_echo();
+        }
+        take_answer_byte(b);
+    }
+
+    // Returns true when the answer is complete: a long frame at its length,
+    // anything else at the first quiet poll after data.
     bool take(std::span<const std::uint8_t> chunk)
     {
-        return bus.answer_mode == answer_long ? take_long_frame(chunk) : take_any(chunk);
+        for (std::uint8_t b : chunk)
+            take_byte(b);
+        if (bus.answer_mode == answer_long)
+            return complete;
+        return chunk.empty() && bus.receive_length > 0;
+    }
+
+    void finish()
+    {
+        if (!echo_settled)
+            settle_echo();
     }
 };
 
@@ -79,21 +128,30 @@ bool collect_from_line(transceiver& t, bus_context& bus)
 {
     const int interval = poll_interval_ms(bus.baud_rate);
     collector answer{bus};
+    answer.echo_settled = bus.sent().empty();
     std::array<std::uint8_t, bus_buffer_size> chunk;
+    bool completed = true;
     for (;;) {
         const int n = t.line.read(chunk);
         if (answer.take(std::span(chunk).first(n > 0 ? static_cast<std::size_t>(n) : 0)))
             break;
         t.clock.sleep_ms(interval);
-        if (t.stop_requested.load())
-            return false;
+        if (t.stop_requested.load()) {
+            completed = false;
+            break;
+        }
     }
-    if (trace::transceiver) {
+    answer.finish();
+    if (!trace::transceiver)
+        return completed;
+    if (answer.echo_removed)
+        std::printf("RX: echo of %d Bytes removed\n", static_cast<int>(bus.send_length));
+    if (completed) {
         std::printf("RX: %d Bytes readed from MBus\n", static_cast<int>(bus.receive_length));
         if (bus.receive_length > 0)
             hex_dump(bus.received());
     }
-    return true;
+    return completed;
 }
 
 // One read of whatever the file holds; a failed read is no answer.

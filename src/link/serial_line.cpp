@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "link/transceiver.h"
@@ -9,6 +10,8 @@
 namespace velkor::link {
 
 void serial_line::set_speed(int baud_rate) { port::serial_set_baudrate(port, path, baud_rate); }
+
+void serial_line::discard_input() { ::tcflush(port.fd, TCIFLUSH); }
 
 int serial_line::write(std::span<const std::uint8_t> bytes)
 {

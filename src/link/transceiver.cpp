@@ -60,11 +60,14 @@ void transceiver::transceive(bus_context& bus)
     bus.clear_receive();
 
     // Whether all of it went out is not checked: a short write ends without an answer.
+    // A late answer to an earlier request, or its echo, must not pass for this one's.
     const auto frame = bus.sent();
-    if (is_serial_bus(bus))
+    if (is_serial_bus(bus)) {
+        line.discard_input();
         line.write(frame);
-    else
+    } else {
         port::file_transport_write(bus.bus_name.c_str(), frame);
+    }
     if (trace::transceiver) {
         std::printf("TX: %d Bytes written\n", static_cast<int>(bus.send_length));
         hex_dump(frame);

@@ -28,6 +28,8 @@ struct bus_line {
 struct line_io {
     virtual ~line_io() = default;
     virtual void set_speed(int baud_rate) = 0;
+    // Drops whatever waits in the input queue.
+    virtual void discard_input() = 0;
     virtual int write(std::span<const std::uint8_t> bytes) = 0;
     // Returns at once with what has arrived (possibly 0), or -1.
     virtual int read(std::span<std::uint8_t> buffer) = 0;
@@ -42,6 +44,7 @@ struct serial_line final : line_io {
     const char* path;
     serial_line(port::serial_port& p, const char* device_path) : port(p), path(device_path) {}
     void set_speed(int baud_rate) override;
+    void discard_input() override;
     int write(std::span<const std::uint8_t> bytes) override;
     int read(std::span<std::uint8_t> buffer) override;
     int modem_lines(int& bits) override;

@@ -77,18 +77,33 @@ struct lockstep_clock final : velkor::clock {
 };
 
 // The serial line as a script: each read takes the next chunk (empty: nothing
-// has arrived); once the script is out, every read finds nothing.
+// has arrived); once the script is out, every read finds nothing. `waiting`
+// is in the input queue before the request goes out.
 struct fake_line final : link::line_io {
     std::vector<int> speeds;
     std::vector<bytes> written;
+    std::vector<std::string> calls;
+    bytes waiting;
     std::deque<bytes> chunks;
     int reads = 0;
     std::deque<int> modem;  // per call: TIOCM bits, or -1 for unreadable
     std::vector<bool> breaks;
 
-    void set_speed(int baud_rate) override { speeds.push_back(baud_rate); }
+    void set_speed(int baud_rate) override
+    {
+        speeds.push_back(baud_rate);
+        calls.push_back("speed");
+    }
+    void discard_input() override
+    {
+        waiting.clear();
+        calls.push_back("discard");
+    }
     int write(std::span<const std::uint8_t> data) override
     {
+        calls.push_back("write");
+        if (!waiting.empty())
+            chunks.push_front(waiting);
         written.emplace_back(data.begin(), data.end());
         return static_cast<int>(data.size());
     }
@@ -228,13 +243,15 @@ TEST_F(transceiver_test, answer_mode_none_returns_after_the_pause_without_readin
         EXPECT_EQ(static_cast<int>(baud_rate), line.speeds.back());
         ASSERT_EQ(1u, line.written.size());
         EXPECT_EQ(to_hex(snd_nke), to_hex(line.written[0]));
+        EXPECT_EQ((std::vector<std::string>{"speed", "discard", "write"}), line.calls);
+        line.calls.clear();
         EXPECT_EQ(0, bus.receive_length);
         EXPECT_EQ(0, bus.receive_buffer[0]);
         EXPECT_EQ(0, line.reads);
     }
 }
 
-TEST_F(transceiver_test, long_frame_answer_starts_at_its_start_pattern_and_ends_at_a_quiet_poll_after_0x16)
+TEST_F(transceiver_test, long_frame_answer_runs_from_its_first_start_pattern_to_its_length)
 {
     struct row {
         const char* name;
@@ -244,13 +261,17 @@ TEST_F(transceiver_test, long_frame_answer_starts_at_its_start_pattern_and_ends_
     };
     const std::string frame = to_hex(long_frame);
     const row rows[] = {
-        {"garbage before the frame", {hex("FF 10 E5 68 03 68 68 03 03 68 08 05 72 7F 16")}, frame, 2},
-        {"E5 and the frame in one chunk", {hex("E5 68 03 03 68 08 05 72 7F 16")}, frame, 2},
-        {"garbage chunk, then the frame", {hex("00 FF"), {}, long_frame}, frame, 4},
-        {"frame over several chunks", {hex("68 03 03 68 08"), {}, hex("05 72"), hex("7F"), hex("16")}, frame, 6},
-        {"0x16 inside the frame", {hex("68 03 03 68 16 16"), hex("72 7F 16")}, "68 03 03 68 16 16 72 7F 16", 3},
-        {"nothing read after the quiet poll", {long_frame, {}, hex("AA")}, frame, 2},
-        {"start pattern split over two chunks", {hex("68 03"), hex("03 68 08 05 72 7F 16")}, "", 0},
+        {"garbage before the frame", {hex("FF 10 E5 68 03 68 68 03 03 68 08 05 72 7F 16")}, frame, 1},
+        {"E5 and the frame in one chunk", {hex("E5 68 03 03 68 08 05 72 7F 16")}, frame, 1},
+        {"garbage chunk, then the frame", {hex("00 FF"), {}, long_frame}, frame, 3},
+        {"frame over several chunks", {hex("68 03 03 68 08"), {}, hex("05 72"), hex("7F"), hex("16")}, frame, 5},
+        {"0x16 inside the frame, then a quiet poll", {hex("68 03 03 68 16 16"), {}, hex("72 7F 16")},
+         "68 03 03 68 16 16 72 7F 16", 3},
+        {"bytes after the frame", {hex("68 03 03 68 08 05 72 7F 16 68 03 03 68"), hex("AA")}, frame, 1},
+        {"start pattern split over two chunks", {hex("68 03"), hex("03 68 08 05 72 7F 16")}, frame, 2},
+        {"start pattern byte by byte", {hex("68"), {}, hex("03"), hex("03"), hex("68 08 05 72 7F 16")}, frame, 5},
+        {"false start across chunks", {hex("68 03"), hex("68 03 03 68 08 05 72 7F"), hex("16")}, frame, 3},
+        {"shorter than its length", {hex("68 05 05 68 08 05 72 7F 16")}, "68 05 05 68 08 05 72 7F 16", 0},
         {"unequal length bytes", {hex("68 03 04 68 08 05 72 7F 16")}, "", 0},
         {"lone acknowledgement", {hex("E5")}, "", 0},
     };
@@ -266,6 +287,47 @@ TEST_F(transceiver_test, long_frame_answer_starts_at_its_start_pattern_and_ends_
             EXPECT_EQ(11u, clock.main_sleeps.size());  // the pause and ten slices
         clock.main_sleeps.clear();
     }
+}
+
+TEST_F(transceiver_test, echo_of_the_request_is_not_the_answer)
+{
+    const bytes selection = hex("68 0B 0B 68 53 FD 52 78 56 34 12 FF FF FF FF 3B 16");
+    struct row {
+        const char* name;
+        bytes request;
+        std::uint32_t mode;
+        std::vector<bytes> chunks;
+        std::string expected;
+    };
+    const row rows[] = {
+        {"acknowledgement after the echo", snd_nke, link::answer_short, {hex("10 40 FE 3E 16 E5")}, "E5"},
+        {"echo in pieces with a quiet poll", snd_nke, link::answer_short, {hex("10 40"), {}, hex("FE 3E 16"), hex("E5")},
+         "E5"},
+        {"collision after the echo", snd_nke, link::answer_short, {hex("10 40 FE 3E 16"), hex("E5 E5")}, "E5 E5"},
+        {"echo and no answer", snd_nke, link::answer_short, {hex("10 40 FE 3E 16")}, ""},
+        {"copy that breaks off is data", snd_nke, link::answer_short, {hex("10 40 FE 00")}, "10 40 FE 00"},
+        {"copy cut short by the time-out", snd_nke, link::answer_short, {hex("10 40")}, "10 40"},
+        {"long-frame request echoed, then E5", selection, link::answer_short, {selection, hex("E5")}, "E5"},
+        {"long frame after the echo", req_ud2, link::answer_long, {hex("10 5B FE"), {}, hex("59 16"), long_frame},
+         to_hex(long_frame)},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        line.chunks.assign(r.chunks.begin(), r.chunks.end());
+        exchange(r.request, r.mode, 9600);
+        EXPECT_EQ(r.expected, received());
+    }
+}
+
+TEST_F(transceiver_test, input_waiting_before_the_request_is_discarded)
+{
+    line.waiting = hex("E5");  // a late acknowledgement of an earlier request
+    exchange(snd_nke, link::answer_short, 9600);
+    EXPECT_EQ("", received());
+    line.waiting = long_frame;
+    line.chunks = {hex("E5")};
+    exchange(snd_nke, link::answer_short, 9600);
+    EXPECT_EQ("E5", received());
 }
 
 TEST_F(transceiver_test, short_answer_keeps_every_byte_until_a_quiet_poll)
@@ -301,17 +363,16 @@ TEST_F(transceiver_test, bytes_beyond_the_receive_buffer_are_dropped)
     ASSERT_EQ(512, bus.receive_length);
     EXPECT_TRUE(std::equal(bus.receive_buffer.begin(), bus.receive_buffer.end(), stream.begin()));
 
-    // A long frame takes up to 262 bytes of a chunk, then one byte of every
-    // later chunk, but never past the buffer.
+    // The longest long frame ends at its length; what follows is dropped.
     bytes first = hex("68 FF FF 68");
     first.resize(300, 0x33);
-    line.chunks = {first};
-    line.chunks.insert(line.chunks.end(), 300, hex("01 02"));
+    line.chunks = {first, hex("01 02")};
+    line.reads = 0;
     exchange(request, link::answer_long, 300);
-    ASSERT_EQ(512, bus.receive_length);
-    EXPECT_EQ(0x33, bus.receive_buffer[261]);
-    EXPECT_TRUE(std::all_of(bus.receive_buffer.begin() + 262, bus.receive_buffer.end(),
-                            [](std::uint8_t b) { return b == 0x01; }));
+    ASSERT_EQ(261, bus.receive_length);
+    EXPECT_EQ(0x33, bus.receive_buffer[260]);
+    EXPECT_EQ(0, bus.receive_buffer[261]);
+    EXPECT_EQ(1, line.reads);
 }
 
 TEST_F(transceiver_test, traces_the_exchange)
@@ -346,6 +407,13 @@ TEST_F(transceiver_test, traces_the_exchange)
     EXPECT_NE(std::string::npos, out.find("ERROR - NO ANSWER\n")) << out;
     EXPECT_EQ(std::string::npos, out.find("regulaer")) << out;
     EXPECT_EQ(std::string::npos, out.find("RX:")) << out;
+
+    // An echo taken off is told.
+    ::testing::internal::CaptureStdout();
+    line.chunks = {hex("10 40 FE 3E 16 E5")};
+    exchange(snd_nke, link::answer_short, 2400);
+    out = captured_stdout();
+    EXPECT_NE(std::string::npos, out.find("RX: echo of 5 Bytes removed\nRX: 1 Bytes readed from MBus\n")) << out;
 
     // Off: silent, and the exchange is the same.
     link::set_transceiver_trace(0);
