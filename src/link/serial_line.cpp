@@ -18,6 +18,14 @@ int serial_line::write(std::span<const std::uint8_t> bytes)
     return static_cast<int>(::write(port.fd, bytes.data(), bytes.size()));
 }
 
+void serial_line::drain() { ::tcdrain(port.fd); }
+
+void serial_line::wait_input(velkor::clock&, int timeout_ms)
+{
+    pollfd ready{port.fd, POLLIN, 0};
+    ::poll(&ready, 1, timeout_ms);
+}
+
 // VMIN 0 and VTIME 0 on the port make a read return at once; the poll keeps
 // it so whatever the device is, because the receive thread must reach its
 // stop check.

@@ -55,6 +55,10 @@ int poll_interval_ms(std::uint32_t baud_rate)
 
 void transceiver::transceive(bus_context& bus)
 {
+    if (timing.profile == timing_profile::standard) {
+        transceive_standard(*this, bus);
+        return;
+    }
     clock.sleep_ms(pause_ms(bus.baud_rate));
     line.set_speed(static_cast<int>(bus.baud_rate));
     bus.clear_receive();
