@@ -135,8 +135,13 @@ bool collect_from_line(transceiver& t, bus_context& bus)
     answer.echo_settled = bus.sent().empty();
     std::array<std::uint8_t, bus_buffer_size> chunk;
     bool completed = true;
+    bool lost = false;
     for (;;) {
         const int n = t.line.read(chunk);
+        if (n < 0) {
+            lost = true;
+            break;
+        }
         if (answer.take(std::span(chunk).first(n > 0 ? static_cast<std::size_t>(n) : 0)))
             break;
         t.clock.sleep_ms(interval);
@@ -146,6 +151,8 @@ bool collect_from_line(transceiver& t, bus_context& bus)
         }
     }
     answer.finish();
+    if (lost)
+        bus.clear_receive();  // a line that went away mid-answer leaves nothing to judge
     if (!trace::transceiver)
         return completed;
     if (answer.echo_removed)
@@ -221,11 +228,16 @@ void collect_in_window(window_job& job)
     std::array<std::uint8_t, bus_buffer_size> chunk;
     std::size_t seen = 0;
     std::int64_t last_us = 0;
+    bool lost = false;
     for (;;) {
         const int n = t.line.read(chunk);
         const std::int64_t now = t.clock.monotonic_us();
-        if (n < 0)
+        if (n < 0) {
+            // Gone mid-answer: nothing to judge, and it comes back at its opening speed.
+            lost = true;
+            t.speed_set = 0;
             break;
+        }
         if (n > 0) {
             answer.take(std::span(chunk).first(static_cast<std::size_t>(n)));
             seen += static_cast<std::size_t>(n);
@@ -245,6 +257,8 @@ void collect_in_window(window_job& job)
         t.line.wait_input(t.clock, whole_ms_up(until - now < longest_wait_us ? until - now : longest_wait_us));
     }
     answer.finish();
+    if (lost)
+        bus.clear_receive();
     job.result.complete_us = t.clock.monotonic_us() - job.sent_at_us;
     if (!trace::transceiver)
         return;

@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstdio>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -9,16 +10,31 @@
 
 namespace velkor::link {
 
+bool serial_line::ready() { return port::serial_reopen(port, path) >= 0; }
+
 void serial_line::set_speed(int baud_rate) { port::serial_set_baudrate(port, path, baud_rate); }
 
-void serial_line::discard_input() { ::tcflush(port.fd, TCIFLUSH); }
+void serial_line::discard_input()
+{
+    if (port.fd >= 0)
+        ::tcflush(port.fd, TCIFLUSH);
+}
 
 int serial_line::write(std::span<const std::uint8_t> bytes)
 {
-    return static_cast<int>(::write(port.fd, bytes.data(), bytes.size()));
+    if (port.fd < 0)
+        return -1;
+    const ssize_t n = ::write(port.fd, bytes.data(), bytes.size());
+    if (n < 0 && port::serial_device_gone(errno))
+        port::serial_lost(port, path, errno);
+    return static_cast<int>(n);
 }
 
-void serial_line::drain() { ::tcdrain(port.fd); }
+void serial_line::drain()
+{
+    if (port.fd >= 0)
+        ::tcdrain(port.fd);
+}
 
 void serial_line::wait_input(velkor::clock&, int timeout_ms)
 {
@@ -28,25 +44,39 @@ void serial_line::wait_input(velkor::clock&, int timeout_ms)
 
 // VMIN 0 and VTIME 0 on the port make a read return at once; the poll keeps
 // it so whatever the device is, because the receive thread must reach its
-// stop check.
+// stop check. A hung-up terminal reads as end of file with the poll saying
+// so: the adapter was pulled.
 int serial_line::read(std::span<std::uint8_t> buffer)
 {
+    if (port.fd < 0)
+        return -1;
     pollfd ready{port.fd, POLLIN, 0};
-    if (port.fd >= 0 && ::poll(&ready, 1, 0) == 0)
+    if (::poll(&ready, 1, 0) == 0)
         return 0;
-    return static_cast<int>(::read(port.fd, buffer.data(), buffer.size()));
+    const ssize_t n = ::read(port.fd, buffer.data(), buffer.size());
+    if (n > 0)
+        return static_cast<int>(n);
+    const int error = n < 0 ? errno : (ready.revents & (POLLHUP | POLLERR)) ? ENODEV : 0;
+    if (!port::serial_device_gone(error))
+        return 0;
+    port::serial_lost(port, path, error);
+    return -1;
 }
 
 int serial_line::modem_lines(int& bits)
 {
     int status = 0;
-    if (::ioctl(port.fd, TIOCMGET, &status) != 0)
+    if (port.fd < 0 || ::ioctl(port.fd, TIOCMGET, &status) != 0)
         return -1;
     bits = status;
     return 0;
 }
 
-void serial_line::set_break(bool on) { ::ioctl(port.fd, on ? TIOCSBRK : TIOCCBRK); }
+void serial_line::set_break(bool on)
+{
+    if (port.fd >= 0)
+        ::ioctl(port.fd, on ? TIOCSBRK : TIOCCBRK);
+}
 
 // The break follows CTS; a change is seen only when the next command arrives.
 void check_bus_break(transceiver& t)

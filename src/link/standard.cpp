@@ -21,18 +21,26 @@ int whole_ms(std::int64_t us) { return static_cast<int>(us / 1000); }
 void transceive_standard(transceiver& t, bus_context& bus)
 {
     t.clock.sleep_ms(t.timing.pause_ms);
+    bus.clear_receive();
+    if (is_serial_bus(bus) && !t.line.ready()) {
+        t.speed_set = 0;
+        if (trace::transceiver && bus.answer_mode != answer_none)
+            std::puts("ERROR - NO ANSWER");
+        return;
+    }
     // Switching costs the line a settling time, so only a new speed is set.
     const std::uint32_t rate = line_rate(bus.baud_rate);
     if (rate != t.speed_set) {
         t.line.set_speed(static_cast<int>(bus.baud_rate));
         t.speed_set = rate;
     }
-    bus.clear_receive();
 
     const auto frame = bus.sent();
     if (is_serial_bus(bus)) {
         t.line.discard_input();
-        t.line.write(frame);
+        // A device that went away comes back at its opening speed.
+        if (t.line.write(frame) < 0)
+            t.speed_set = 0;
         // The window opens when the last bit has left, not when the frame was queued.
         t.line.drain();
     } else {
@@ -80,6 +88,8 @@ void transceiver::collision_wait(const bus_context& bus, velkor::clock& c)
     for (;;) {
         const int n = line.read(dropped);
         const std::int64_t now = c.monotonic_us();
+        if (n < 0)
+            speed_set = 0;
         if (n < 0 || now >= give_up)
             return;
         if (n > 0) {

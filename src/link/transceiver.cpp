@@ -60,8 +60,15 @@ void transceiver::transceive(bus_context& bus)
         return;
     }
     clock.sleep_ms(pause_ms(bus.baud_rate));
-    line.set_speed(static_cast<int>(bus.baud_rate));
     bus.clear_receive();
+    // An adapter pulled and plugged in again, or missing at start, is taken
+    // up here; while it is away the exchange has no answer.
+    if (is_serial_bus(bus) && !line.ready()) {
+        if (trace::transceiver && bus.answer_mode != answer_none)
+            std::puts("ERROR - NO ANSWER");
+        return;
+    }
+    line.set_speed(static_cast<int>(bus.baud_rate));
 
     // Whether all of it went out is not checked: a short write ends without an answer.
     // A late answer to an earlier request, or its echo, must not pass for this one's.

@@ -36,13 +36,16 @@ struct bus_line {
 // The serial device as the transceiver uses it; a test puts a fake behind it.
 struct line_io {
     virtual ~line_io() = default;
+    // Opens the device again when it is closed; false while it is not there.
+    virtual bool ready() = 0;
     virtual void set_speed(int baud_rate) = 0;
     // Drops whatever waits in the input queue.
     virtual void discard_input() = 0;
     virtual int write(std::span<const std::uint8_t> bytes) = 0;
     // Returns once the bytes written have left the port.
     virtual void drain() {}
-    // Returns at once with what has arrived (possibly 0), or -1.
+    // Returns at once with what has arrived (possibly 0), or -1 when the
+    // device is gone.
     virtual int read(std::span<std::uint8_t> buffer) = 0;
     // Returns when input has arrived or timeout_ms have passed; a line that
     // cannot tell sleeps the whole time.
@@ -57,6 +60,7 @@ struct serial_line final : line_io {
     port::serial_port& port;
     const char* path;
     serial_line(port::serial_port& p, const char* device_path) : port(p), path(device_path) {}
+    bool ready() override;
     void set_speed(int baud_rate) override;
     void discard_input() override;
     int write(std::span<const std::uint8_t> bytes) override;

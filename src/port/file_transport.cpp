@@ -20,7 +20,8 @@ int file_transport_write(const char* path, std::span<const std::uint8_t> bytes)
     if (trace::fileio)
         std::printf("write to %s\n", path);
     // Neither created nor truncated: the request lands over the file's start.
-    const int fd = ::open(path, O_WRONLY | O_NOCTTY);
+    // Never waits: a FIFO without reader or a device not ready fails at once.
+    const int fd = ::open(path, O_WRONLY | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         if (trace::fileio)
             std::perror("could not open file");

@@ -10,7 +10,7 @@ namespace velkor::port {
 void set_fileio_trace(int value);
 
 // Writes the bytes over the beginning of an existing file (no create, no
-// truncate). Returns the number written or -1.
+// truncate, no waiting). Returns the number written or -1.
 int file_transport_write(const char* path, std::span<const std::uint8_t> bytes);
 
 // One read from the beginning of the file, up to the buffer's size. Returns

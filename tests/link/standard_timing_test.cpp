@@ -33,6 +33,8 @@ struct timed_line final : link::line_io {
     explicit timed_line(fake_clock& c) : clock(c) {}
     std::int64_t due_us() const { return written_at_us + due.front().after_ms * 1000LL; }
 
+    bool present = true;  // the device is there (or could be opened again)
+    bool ready() override { return present; }
     void set_speed(int baud_rate) override { calls += "speed " + std::to_string(baud_rate) + ", "; }
     void discard_input() override { calls += "discard, "; }
     int write(std::span<const std::uint8_t> data) override
@@ -178,6 +180,14 @@ TEST_F(standard_test, pauses_switches_the_speed_only_when_it_changes_and_drains_
     clock.sleeps.clear();
     exchange(snd_nke, link::answer_none, 9600);
     EXPECT_EQ(std::vector<int>{7}, clock.taken());
+
+    // A device that was away is back at its opening speed: set again.
+    line.calls.clear();
+    line.present = false;
+    EXPECT_EQ(0, exchange(snd_nke, link::answer_short, 9600));
+    line.present = true;
+    exchange(snd_nke, link::answer_none, 9600);
+    EXPECT_EQ("speed 9600, discard, write, drain, ", line.calls);
 }
 
 TEST_F(standard_test, repeats_a_missing_or_invalid_answer_but_never_a_collision)

@@ -85,10 +85,17 @@ struct fake_line final : link::line_io {
     std::vector<std::string> calls;
     bytes waiting;
     std::deque<bytes> chunks;
+    bool present = true;
+    int gone_at_read = 0;  // this read finds the device gone
     int reads = 0;
     std::deque<int> modem;  // per call: TIOCM bits, or -1 for unreadable
     std::vector<bool> breaks;
 
+    bool ready() override
+    {
+        calls.push_back("ready");
+        return present;
+    }
     void set_speed(int baud_rate) override
     {
         speeds.push_back(baud_rate);
@@ -109,7 +116,8 @@ struct fake_line final : link::line_io {
     }
     int read(std::span<std::uint8_t> buffer) override
     {
-        ++reads;
+        if (++reads == gone_at_read)
+            return -1;
         if (chunks.empty())
             return 0;
         const bytes chunk = chunks.front();
@@ -243,7 +251,7 @@ TEST_F(transceiver_test, answer_mode_none_returns_after_the_pause_without_readin
         EXPECT_EQ(static_cast<int>(baud_rate), line.speeds.back());
         ASSERT_EQ(1u, line.written.size());
         EXPECT_EQ(to_hex(snd_nke), to_hex(line.written[0]));
-        EXPECT_EQ((std::vector<std::string>{"speed", "discard", "write"}), line.calls);
+        EXPECT_EQ((std::vector<std::string>{"ready", "speed", "discard", "write"}), line.calls);
         line.calls.clear();
         EXPECT_EQ(0, bus.receive_length);
         EXPECT_EQ(0, bus.receive_buffer[0]);
@@ -317,6 +325,25 @@ TEST_F(transceiver_test, echo_of_the_request_is_not_the_answer)
         exchange(r.request, r.mode, 9600);
         EXPECT_EQ(r.expected, received());
     }
+}
+
+TEST_F(transceiver_test, device_away_or_lost_gives_no_answer_at_once)
+{
+    line.present = false;
+    bus.receive_length = 3;
+    exchange(req_ud2, link::answer_long, 9600);
+    EXPECT_EQ(0, bus.receive_length);
+    EXPECT_EQ(std::vector<std::string>{"ready"}, line.calls);
+    EXPECT_EQ(std::vector<int>{500}, clock.main_sleeps);
+
+    // Gone in the middle of an answer: what came is no answer, and the wait ends.
+    line.present = true;
+    clock.main_sleeps.clear();
+    line.chunks = {hex("68 03 03")};
+    line.gone_at_read = 2;
+    exchange(req_ud2, link::answer_long, 9600);
+    EXPECT_EQ("", received());
+    EXPECT_EQ((std::vector<int>{500, 50}), clock.main_sleeps);
 }
 
 TEST_F(transceiver_test, input_waiting_before_the_request_is_discarded)

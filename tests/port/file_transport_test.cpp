@@ -29,6 +29,11 @@ TEST_F(file_transport_test, write_overwrites_the_start_without_creating_or_trunc
     const std::string missing = dir.file("missing");
     EXPECT_EQ(-1, port::file_transport_write(missing.c_str(), hex("41")));
     EXPECT_FALSE(std::filesystem::exists(missing));
+
+    // A pipe nobody reads fails at once instead of holding the daemon in open.
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    EXPECT_EQ(-1, port::file_transport_write(fifo.c_str(), hex("41")));
 }
 
 TEST_F(file_transport_test, read_takes_one_buffer_from_the_start)

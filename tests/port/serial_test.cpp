@@ -1,7 +1,10 @@
 // The serial port on a pseudo-terminal: the settings it applies, its speeds,
 // and what it leaves behind.
 
+#include <array>
 #include <chrono>
+#include <fcntl.h>
+#include <filesystem>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -9,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "log/trace.h"
+#include "link/transceiver.h"
 #include "port/serial.h"
 #include "support/fake_bus.h"
 #include "support/pty.h"
@@ -141,6 +145,81 @@ TEST_F(serial_test, missing_device_gives_minus_one_and_one_log_entry_of_level_1)
         EXPECT_EQ(1, std::count(content.begin(), content.end(), '\n')) << name << ": " << content;
         EXPECT_NE(std::string::npos, content.find(" | " + message + " [serial / ")) << name << ": " << content;
     }
+}
+
+std::size_t count_lines(const std::string& content, const std::string& part)
+{
+    std::size_t n = 0;
+    for (std::size_t at = content.find(part); at != std::string::npos; at = content.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+TEST_F(serial_test, lost_device_closes_the_port_once_and_comes_back_on_reopen)
+{
+    ASSERT_GE(port::serial_open(port, pty.device.c_str(), log), 0);
+    EXPECT_TRUE(::fcntl(port.fd, F_GETFL) & O_NONBLOCK);  // never waits for carrier
+    link::serial_line line(port, pty.device.c_str());
+    std::array<std::uint8_t, 16> buffer;
+    EXPECT_EQ(0, line.read(buffer));
+
+    // The adapter is pulled: its pty goes away with the master.
+    ::close(pty.master);
+    pty.master = -1;
+    EXPECT_EQ(-1, line.read(buffer));
+    EXPECT_EQ(-1, port.fd);
+    EXPECT_EQ(-1, line.read(buffer));
+    EXPECT_EQ(-1, line.write(hex("10 40 01 41 16")));
+    const std::string lost = "SERIAL: " + pty.device + " lost: ";
+    EXPECT_EQ(1u, count_lines(read_file(log_dir.file("mbusLog")), lost)) << read_file(log_dir.file("mbusLog"));
+
+    // Still away: each attempt fails without a word.
+    ::unlink(pty.device.c_str());
+    EXPECT_FALSE(line.ready());
+    EXPECT_FALSE(line.ready());
+    const std::string before = read_file(log_dir.file("mbusLog"));
+
+    // Plugged in again at the same path.
+    pty_pair replugged;
+    ASSERT_TRUE(replugged.ok());
+    ASSERT_EQ(0, ::symlink(std::filesystem::read_symlink(replugged.device).c_str(), pty.device.c_str()));
+    EXPECT_TRUE(line.ready());
+    EXPECT_TRUE(line.ready());
+    const std::string after = read_file(log_dir.file("mbusLog"));
+    const std::string added = after.substr(before.size());
+    EXPECT_EQ(1u, count_lines(added, "\n")) << added;
+    EXPECT_EQ(1u, count_lines(added, "SERIAL: " + pty.device + " open again")) << added;
+    ASSERT_TRUE(replugged.write_master(hex("E5")));
+    pollfd p{port.fd, POLLIN, 0};
+    ASSERT_EQ(1, ::poll(&p, 1, 2000));
+    EXPECT_EQ(1, line.read(buffer));
+    port::serial_close(port, pty.device.c_str());
+}
+
+TEST_F(serial_test, missing_at_start_is_opened_later_without_more_log_lines)
+{
+    const std::string path = log_dir.file("ttyS3");
+    EXPECT_EQ(-1, port::serial_open(port, path.c_str(), log));
+    EXPECT_EQ(-1, port::serial_reopen(port, path.c_str()));
+    EXPECT_EQ(1u, count_lines(read_file(log_dir.file("mbusLog")), "SERIAL:"));
+    ASSERT_EQ(0, ::symlink(std::filesystem::read_symlink(pty.device).c_str(), path.c_str()));
+    EXPECT_GE(port::serial_reopen(port, path.c_str()), 0);
+    EXPECT_EQ(1u, count_lines(read_file(log_dir.file("mbusLog")), "SERIAL: " + path + " open again"));
+    port::serial_close(port, path.c_str());
+}
+
+TEST_F(serial_test, attribute_failures_are_logged_once_and_the_port_stays)
+{
+    const std::string path = log_dir.file("ttyS-not-a-terminal");
+    write_file(path, "");
+    ASSERT_GE(port::serial_open(port, path.c_str(), log), 0);
+    port::serial_set_baudrate(port, path.c_str(), 2400);
+    EXPECT_GE(port.fd, 0);
+    const std::string content = read_file(log_dir.file("mbusLog"));
+    EXPECT_EQ(1u, count_lines(content, "SERIAL: tcgetattr on " + path + " failed: ")) << content;
+    EXPECT_EQ(1u, count_lines(content, "SERIAL:")) << content;
+    ::close(port.fd);
+    port.fd = -1;
 }
 
 } // namespace
