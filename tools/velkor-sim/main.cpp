@@ -1,5 +1,6 @@
 // velkor-sim: a bus of M-Bus meters on a pseudo-terminal.
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -26,12 +27,27 @@ constexpr int exit_failure = 1;
 constexpr int partial_frame_ms = 1000;
 
 volatile std::sig_atomic_t stop_signal = 0;
+volatile std::sig_atomic_t unplug_requested = 0;
 
-void on_signal(int signal) { stop_signal = signal; }
+void on_signal(int signal)
+{
+    if (signal == SIGHUP)
+        unplug_requested = 1;
+    else
+        stop_signal = signal;
+}
+
+// How answers go onto the line: byte by byte at the character time of the
+// line speed (as a wire delivers them), in one write, or in chunks.
+struct delivery {
+    enum { paced, whole, chunks } kind = paced;
+    int chunk_bytes = 1;
+    int chunk_ms = 0;
+};
 
 void usage(std::FILE* out)
 {
-    std::fputs("usage: velkor-sim --bus FILE --link PATH [--log FILE]\n"
+    std::fputs("usage: velkor-sim --bus FILE --link PATH [--log FILE] [--delivery MODE]\n"
                "       velkor-sim --bus FILE --check\n"
                "Plays the meters of the bus file on a pseudo-terminal reached through the\n"
                "symlink PATH (its name must contain \"ttyS\"). Prints \"ready\" once the\n"
@@ -39,6 +55,11 @@ void usage(std::FILE* out)
                "  --bus FILE    the meters and their telegrams (see README)\n"
                "  --link PATH   where to put the symlink to the pty, e.g. /tmp/ttyS-sim\n"
                "  --log FILE    append the frame log to FILE instead of stderr\n"
+               "  --delivery MODE  paced (default: byte by byte, 11 bits per byte at the line\n"
+               "                speed), whole (each answer in one write) or chunks:N:MS\n"
+               "                (N bytes every MS milliseconds)\n"
+               "SIGHUP unplugs the line: the pty and the symlink go, and half a second\n"
+               "later a new pty is served at the same symlink.\n"
                "  --check       only read the bus file and list its meters\n",
                out);
 }
@@ -48,7 +69,26 @@ struct options {
     std::string link_path;
     std::string log_file;
     bool check = false;
+    delivery answers;
 };
+
+// "paced", "whole" or "chunks:N:MS".
+bool read_delivery(std::string_view text, delivery& d)
+{
+    if (text == "paced" || text == "whole") {
+        d.kind = text == "paced" ? delivery::paced : delivery::whole;
+        return true;
+    }
+    unsigned n = 0, ms = 0;
+    char end = 0;
+    if (std::sscanf(std::string(text).c_str(), "chunks:%u:%u%c", &n, &ms, &end) != 2 || n == 0 || n > 512 ||
+        ms > 10000)
+        return false;
+    d.kind = delivery::chunks;
+    d.chunk_bytes = static_cast<int>(n);
+    d.chunk_ms = static_cast<int>(ms);
+    return true;
+}
 
 // 0, or exit_usage after a message.
 int read_options(int argc, char** argv, options& o)
@@ -73,6 +113,12 @@ int read_options(int argc, char** argv, options& o)
             std::exit(0);
         } else if (arg == "--check") {
             o.check = true;
+        } else if (name == "--delivery") {
+            if (!take_value() || !read_delivery(value, o.answers)) {
+                std::fprintf(stderr, "velkor-sim: --delivery takes paced, whole or chunks:N:MS\n");
+                usage(stderr);
+                return exit_usage;
+            }
         } else if (name == "--bus" || name == "--link" || name == "--log") {
             if (!take_value() || value.empty()) {
                 std::fprintf(stderr, "velkor-sim: %s needs a value\n", std::string(name).c_str());
@@ -129,6 +175,16 @@ std::string meter_summary(const meter& m)
     return line;
 }
 
+std::string line_summary(const line_switches& line)
+{
+    std::string text;
+    if (line.echo)
+        text = "line: echo";
+    if (!line.noise.empty())
+        text += (text.empty() ? "line: noise " : ", noise ") + hex_text(line.noise);
+    return text;
+}
+
 bool write_all(int fd, const byte_string& bytes)
 {
     std::size_t done = 0;
@@ -146,7 +202,47 @@ bool write_all(int fd, const byte_string& bytes)
     return true;
 }
 
-void serve_frames(meter_bus& bus, pty_link& link, frame_splitter& splitter)
+// Waits until the absolute time `at` (CLOCK_MONOTONIC); false when a signal
+// asks to stop or unplug first.
+bool wait_until(timespec at)
+{
+    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
+        if (stop_signal || unplug_requested)
+            return false;
+    }
+    return !stop_signal && !unplug_requested;
+}
+
+void advance(timespec& t, long long ns)
+{
+    ns += t.tv_nsec;
+    t.tv_sec += static_cast<time_t>(ns / 1000000000LL);
+    t.tv_nsec = static_cast<long>(ns % 1000000000LL);
+}
+
+// Paced on a fixed schedule, so a late wake-up does not stretch the answer.
+bool deliver(const pty_link& link, const byte_string& bytes, const delivery& how)
+{
+    if (how.kind == delivery::whole)
+        return write_all(link.master, bytes);
+    const std::uint32_t baud = line_speed(link) ? line_speed(link) : 9600;
+    const std::size_t step = how.kind == delivery::paced ? 1 : static_cast<std::size_t>(how.chunk_bytes);
+    const long long gap_ns = how.kind == delivery::paced ? 11LL * 1000000000LL / baud : how.chunk_ms * 1000000LL;
+    timespec next{};
+    ::clock_gettime(CLOCK_MONOTONIC, &next);
+    for (std::size_t at = 0; at < bytes.size(); at += step) {
+        const std::size_t n = std::min(step, bytes.size() - at);
+        if (!write_all(link.master, byte_string(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                                                bytes.begin() + static_cast<std::ptrdiff_t>(at + n))))
+            return false;
+        advance(next, gap_ns * (how.kind == delivery::paced ? static_cast<long long>(n) : 1));
+        if (at + n < bytes.size() && !wait_until(next))
+            return true;  // the rest is lost with the line
+    }
+    return true;
+}
+
+void serve_frames(meter_bus& bus, pty_link& link, frame_splitter& splitter, const delivery& how)
 {
     byte_string frame, dropped;
     while (next_frame(splitter, frame, dropped)) {
@@ -158,22 +254,53 @@ void serve_frames(meter_bus& bus, pty_link& link, frame_splitter& splitter)
         const bus_answer answer = answer_frame(bus, frame, line_speed(link));
         log_line("--", answer.note);
         if (!answer.bytes.empty()) {
-            if (!write_all(link.master, answer.bytes))
-                log_line("!!", std::string("write failed: ") + std::strerror(errno));
-            log_line("tx", hex_text(answer.bytes) +
+            byte_string out = bus.line.noise;
+            out.insert(out.end(), answer.bytes.begin(), answer.bytes.end());
+            log_line("tx", hex_text(out) +
                                (answer.answering > 1 ? "  (" + std::to_string(answer.answering) + " meters collide)"
                                                      : std::string()));
+            if (!deliver(link, out, how))
+                log_line("!!", std::string("write failed: ") + std::strerror(errno));
         }
     }
     if (!dropped.empty())
         log_line("rx", hex_text(dropped) + "  (no frame, dropped)");
 }
 
-int run(meter_bus& bus, pty_link& link)
+// Like an adapter pulled out and plugged in again: the pty and the symlink
+// go, and after half a second a new pty is there under the same name.
+bool replug(pty_link& link)
+{
+    const std::string path = link.link_path;
+    close_pty_link(link);
+    log_line("==", "unplugged " + path);
+    unplug_requested = 0;
+    timespec at{};
+    ::clock_gettime(CLOCK_MONOTONIC, &at);
+    advance(at, 500000000LL);
+    if (!wait_until(at) && stop_signal)
+        return false;
+    std::string reason;
+    if (open_pty_link(link, path, reason) != 0) {
+        log_line("!!", reason);
+        return false;
+    }
+    log_line("==", "plugged in " + path + " -> " + link.slave_name);
+    return true;
+}
+
+int run(meter_bus& bus, pty_link& link, const delivery& how)
 {
     frame_splitter splitter;
     int quiet_ms = 0;
     while (!stop_signal) {
+        if (unplug_requested) {
+            if (!replug(link))
+                return stop_signal ? 0 : exit_failure;
+            splitter = {};
+            quiet_ms = 0;
+            continue;
+        }
         pollfd p{link.master, POLLIN, 0};
         const int slice_ms = 100;
         const int ready = ::poll(&p, 1, slice_ms);
@@ -205,8 +332,10 @@ int run(meter_bus& bus, pty_link& link)
             continue;
         }
         quiet_ms = 0;
+        if (bus.line.echo && !write_all(link.master, byte_string(buffer, buffer + n)))
+            log_line("!!", std::string("echo failed: ") + std::strerror(errno));
         feed(splitter, std::span<const std::uint8_t>(buffer, static_cast<std::size_t>(n)));
-        serve_frames(bus, link, splitter);
+        serve_frames(bus, link, splitter, how);
     }
     return 0;
 }
@@ -228,6 +357,8 @@ int main(int argc, char** argv)
     if (o.check) {
         for (const meter& m : bus.meters)
             std::printf("%s\n", meter_summary(m).c_str());
+        if (!line_summary(bus.line).empty())
+            std::printf("%s\n", line_summary(bus.line).c_str());
         return 0;
     }
     if (!o.log_file.empty()) {
@@ -255,10 +386,12 @@ int main(int argc, char** argv)
     log_line("==", "bus " + o.bus_file + " on " + o.link_path + " -> " + link.slave_name);
     for (const meter& m : bus.meters)
         log_line("==", meter_summary(m));
+    if (!line_summary(bus.line).empty())
+        log_line("==", line_summary(bus.line));
     std::fputs("ready\n", stdout);
     std::fflush(stdout);
 
-    const int rc = run(bus, link);
+    const int rc = run(bus, link, o.answers);
     close_pty_link(link);
     log_line("==", stop_signal ? "stopped by signal " + std::to_string(static_cast<int>(stop_signal)) : "stopped");
     return rc;

@@ -192,6 +192,29 @@ bool finish_meter(parser& p)
     return true;
 }
 
+// Bus-wide, so allowed anywhere between telegrams.
+bool line_switch(parser& p, int line, const std::vector<std::string_view>& words)
+{
+    if (words.size() == 2 && words[1] == "echo") {
+        p.bus.line.echo = true;
+        return true;
+    }
+    if (words.size() < 3 || words[1] != "noise")
+        return p.fail(line, "\"line\" takes echo, or noise and its bytes in hex");
+    byte_string noise;
+    for (std::size_t k = 2; k < words.size(); ++k) {
+        const std::string_view w = words[k];
+        for (std::size_t i = 0; i < w.size(); i += 2) {
+            const int high = hex_digit(w[i]), low = i + 1 < w.size() ? hex_digit(w[i + 1]) : -1;
+            if (high < 0 || low < 0)
+                return p.fail(line, "bad hex " + quoted(w) + " after \"line noise\"");
+            noise.push_back(static_cast<std::uint8_t>(high * 16 + low));
+        }
+    }
+    p.bus.line.noise = std::move(noise);
+    return true;
+}
+
 bool keyword_line(parser& p, int line, const std::vector<std::string_view>& words)
 {
     const std::string_view key = words[0];
@@ -210,10 +233,12 @@ bool keyword_line(parser& p, int line, const std::vector<std::string_view>& word
         p.meters.back().name = std::string(words[1]);
         return true;
     }
-    if (p.meters.empty())
-        return p.fail(line, quoted(key) + " before the first \"meter\" line");
     if (telegram_unfinished(p))
         return false;
+    if (key == "line")
+        return line_switch(p, line, words);
+    if (p.meters.empty())
+        return p.fail(line, quoted(key) + " before the first \"meter\" line");
     pending_meter& m = p.meters.back();
     long value = 0;
     if (key == "address") {
@@ -263,7 +288,7 @@ bool keyword_line(parser& p, int line, const std::vector<std::string_view>& word
 bool is_keyword(std::string_view w)
 {
     // None of these is a run of hex digit pairs, so a hex line never looks like one.
-    return w == "meter" || w == "address" || w == "baud" || w == "fault";
+    return w == "meter" || w == "address" || w == "baud" || w == "fault" || w == "line";
 }
 
 bool is_hex_word(std::string_view w)

@@ -6,6 +6,7 @@
 //   address N                   primary address 0..250 (default: A field of its first telegram)
 //   baud N                      hears only this rate (default: every rate until a baud-rate switch)
 //   fault silent | no-data | bad-checksum K | stop-after K
+//   line echo | line noise HEX  the wire: the master's bytes come back / HEX before every answer
 //   68 1F 1F 68 08 01 72 ...    telegram bytes in hex; a telegram may run over several
 //                               lines and ends with its (L + 6)th byte, at the end of a line
 //

@@ -45,8 +45,15 @@ struct meter {
     int sent_since_reset = 0;
 };
 
+// What the wire itself does, for every meter alike.
+struct line_switches {
+    bool echo = false;  // every byte the master sends comes straight back
+    byte_string noise;  // goes out before every answer
+};
+
 struct meter_bus {
     std::vector<meter> meters;
+    line_switches line;
 };
 
 struct bus_answer {
