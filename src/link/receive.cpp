@@ -14,7 +14,6 @@ namespace velkor::link {
 namespace {
 
 constexpr std::uint8_t long_frame_start = 0x68;
-constexpr std::uint8_t frame_stop = 0x16;
 
 unsigned long thread_number(pthread_t thread) { return static_cast<unsigned long>(thread); }
 

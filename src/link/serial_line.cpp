@@ -20,14 +20,29 @@ void serial_line::discard_input()
         ::tcflush(port.fd, TCIFLUSH);
 }
 
+// Normally one write. The port is non-blocking, so a full output queue is
+// waited out a second at a time while it drains, never for ever.
 int serial_line::write(std::span<const std::uint8_t> bytes)
 {
-    if (port.fd < 0)
-        return -1;
-    const ssize_t n = ::write(port.fd, bytes.data(), bytes.size());
-    if (n < 0 && port::serial_device_gone(errno))
-        port::serial_lost(port, path, errno);
-    return static_cast<int>(n);
+    constexpr int drain_wait_ms = 1000;
+    std::size_t done = 0;
+    while (port.fd >= 0 && done < bytes.size()) {
+        const ssize_t n = ::write(port.fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        const int error = n < 0 ? errno : EAGAIN;
+        if (error == EINTR)
+            continue;
+        pollfd writable{port.fd, POLLOUT, 0};
+        if (error == EAGAIN && ::poll(&writable, 1, drain_wait_ms) == 1 && !(writable.revents & (POLLHUP | POLLERR)))
+            continue;
+        if (port::serial_device_gone(error) || (writable.revents & (POLLHUP | POLLERR)))
+            port::serial_lost(port, path, error == EAGAIN ? ENODEV : error);
+        break;
+    }
+    return done > 0 || bytes.empty() ? static_cast<int>(done) : -1;
 }
 
 void serial_line::drain()

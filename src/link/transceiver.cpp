@@ -10,48 +10,41 @@ namespace velkor::link {
 
 namespace {
 
-bool is_fast_rate(std::uint32_t baud_rate)  // timed like 9600 Bd
-{
-    return baud_rate == 9600 || baud_rate == 19200 || baud_rate == 38400;
-}
-
-bool is_medium_rate(std::uint32_t baud_rate)  // timed like 2400 Bd
-{
-    return baud_rate == 2400 || baud_rate == 4800;
-}
+// Per character 1.2, 4.6 or 36.6 ms (11 bits at 9600, 2400 or 300 Bd) for the
+// request and the longest answer, plus the slave's reaction time; 4800 Bd is
+// timed like 2400, 19200 and 38400 like 9600, 600 and 1200 like 300. The
+// polls are about two character times at the slow rates.
+constexpr line_timing timings[] = {
+    {300, 1000, 366, 2150, 73},  {600, 1000, 366, 2150, 37},  {1200, 1000, 366, 2150, 18},
+    {2400, 500, 46, 587, 10},    {4800, 500, 46, 587, 10},    {9600, 500, 12, 185, 10},
+    {19200, 500, 12, 185, 10},   {38400, 500, 12, 185, 10},
+};
+constexpr line_timing unlisted_rate{0, 1000, 366, 2150, 10};
 
 } // namespace
 
-int pause_ms(std::uint32_t baud_rate)
+const line_timing& timing_for(std::uint32_t baud_rate)
 {
-    return is_fast_rate(baud_rate) || is_medium_rate(baud_rate) ? 500 : 1000;
+    for (const line_timing& t : timings) {
+        if (t.baud_rate == baud_rate)
+            return t;
+    }
+    return unlisted_rate;
 }
 
-// Per character 1.2, 4.6 or 36.6 ms (11 bits at 9600, 2400 or 300 Bd) for the
-// request and the longest answer, plus the slave's reaction time.
+int pause_ms(std::uint32_t baud_rate) { return timing_for(baud_rate).pause_ms; }
+
 int answer_timeout_ms(std::uint32_t baud_rate, std::int32_t send_length, std::uint32_t answer_mode)
 {
     std::int32_t length = send_length < 0 ? 0 : send_length;
     if (length > static_cast<std::int32_t>(bus_buffer_size))
         length = static_cast<std::int32_t>(bus_buffer_size);
     const std::int32_t n = length + (answer_mode == answer_long ? longest_long_frame : 1);
-    if (is_fast_rate(baud_rate))
-        return n * 12 / 10 + 185;
-    if (is_medium_rate(baud_rate))
-        return n * 46 / 10 + 587;
-    return n * 366 / 10 + 2150;
+    const line_timing& t = timing_for(baud_rate);
+    return n * t.char_tenths_ms / 10 + t.reaction_ms;
 }
 
-// About two character times at the slow rates.
-int poll_interval_ms(std::uint32_t baud_rate)
-{
-    switch (baud_rate) {
-    case 300: return 73;
-    case 600: return 37;
-    case 1200: return 18;
-    default: return 10;
-    }
-}
+int poll_interval_ms(std::uint32_t baud_rate) { return timing_for(baud_rate).poll_ms; }
 
 void transceiver::transceive(bus_context& bus)
 {

@@ -71,7 +71,16 @@ struct serial_line final : line_io {
     void set_break(bool on) override;
 };
 
-// Timing of the link layer, by baud rate.
+// Timing of the link layer for one baud rate.
+struct line_timing {
+    std::uint32_t baud_rate;
+    int pause_ms;        // before every send
+    int char_tenths_ms;  // per byte of request and answer, in tenths of a ms
+    int reaction_ms;     // added to the time-out
+    int poll_ms;         // between reads of the receive
+};
+const line_timing& timing_for(std::uint32_t baud_rate);
+
 int pause_ms(std::uint32_t baud_rate);
 int answer_timeout_ms(std::uint32_t baud_rate, std::int32_t send_length, std::uint32_t answer_mode);
 int poll_interval_ms(std::uint32_t baud_rate);

@@ -3,6 +3,7 @@
 // Fast rates only; every exchange costs at least its 500 ms pause.
 
 #include <chrono>
+#include <poll.h>
 #include <thread>
 #include <time.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include "link/transceiver.h"
 #include "port/serial.h"
 #include "support/fake_bus.h"
+#include "support/process.h"
 #include "support/pty.h"
 #include "support/test_support.h"
 
@@ -113,6 +115,26 @@ TEST_F(transceiver_pty_test, long_frame_after_noise_and_in_pieces)
         EXPECT_EQ(frame, received());
         EXPECT_LT(took, 500 + 504);  // ended by the frame, not the time-out
     }
+}
+
+TEST_F(transceiver_pty_test, frame_with_0x16_inside_outlasts_a_quiet_poll)
+{
+    const bytes frame = hex("68 0E 0E 68 08 05 72 78 56 34 12 24 40 01 07 16 00 00 15 16");
+    meter_answers(req_ud2.size(), {bytes(frame.begin(), frame.begin() + 16), bytes(frame.begin() + 16, frame.end())},
+                  60);
+    exchange(req_ud2, link::answer_long, 9600);
+    EXPECT_EQ(to_hex(frame), received());
+}
+
+TEST_F(transceiver_pty_test, bytes_waiting_before_the_request_are_not_its_answer)
+{
+    ASSERT_TRUE(pty.write_master(hex("E5")));  // late, from an earlier exchange
+    ASSERT_TRUE(eventually(2000, [&] {
+        pollfd p{port.fd, POLLIN, 0};
+        return ::poll(&p, 1, 0) == 1;
+    }));
+    exchange(snd_nke, link::answer_short, 38400);
+    EXPECT_EQ(0, bus.receive_length);
 }
 
 TEST_F(transceiver_pty_test, no_answer_times_out_without_busy_waiting)

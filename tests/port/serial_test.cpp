@@ -3,6 +3,7 @@
 
 #include <array>
 #include <chrono>
+#include <thread>
 #include <fcntl.h>
 #include <filesystem>
 #include <poll.h>
@@ -194,6 +195,28 @@ TEST_F(serial_test, lost_device_closes_the_port_once_and_comes_back_on_reopen)
     ASSERT_EQ(1, ::poll(&p, 1, 2000));
     EXPECT_EQ(1, line.read(buffer));
     port::serial_close(port, pty.device.c_str());
+}
+
+TEST_F(serial_test, write_waits_out_a_full_output_queue_but_not_for_ever)
+{
+    ASSERT_GE(port::serial_open(port, pty.device.c_str(), log), 0);
+    link::serial_line line(port, pty.device.c_str());
+    const bytes block(4096, 0x55);
+    std::size_t queued = 0;
+    for (ssize_t n; (n = ::write(port.fd, block.data(), block.size())) > 0;)
+        queued += static_cast<std::size_t>(n);
+    const bytes frame(300, 0x5B);
+
+    // Nobody reads: waited out a while (what went, went), the port stays.
+    const auto start = std::chrono::steady_clock::now();
+    line.write(frame);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_GE(port.fd, 0);
+
+    // The other side drains: the whole frame goes out.
+    std::thread reader([&] { pty.read_master(queued + frame.size(), 10000); });
+    EXPECT_EQ(static_cast<int>(frame.size()), line.write(frame));
+    reader.join();
 }
 
 TEST_F(serial_test, missing_at_start_is_opened_later_without_more_log_lines)

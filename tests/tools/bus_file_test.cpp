@@ -17,6 +17,7 @@ constexpr const char* small = "68 0F 0F 68 08 05 72 78 56 34 12 43 04 01 07 01 0
 TEST(bus_file, good_file_with_every_option)
 {
     const std::string text = std::string("# two meters\n"
+                                         "line noise FF 00A5\n"
                                          "meter first   # comment after a keyword\n") +
                              small + "\n"
                                      "\n"
@@ -31,6 +32,7 @@ TEST(bus_file, good_file_with_every_option)
                                      "  78 56 34 12 43 04 01 07\n"
                                      "  01 00 00 00 E3 16\n"
                                      "  680F0F6808057278563412430401070200 0000E416\r\n"
+                                     "line echo\n"
                                      "meter third\n"
                                      "fault silent\n" +
                              small + "\n";
@@ -55,6 +57,8 @@ TEST(bus_file, good_file_with_every_option)
     EXPECT_EQ(2, second.telegrams[1][15]);
     EXPECT_TRUE(bus.meters[2].faults.silent);
     EXPECT_FALSE(bus.meters[2].faults.no_data);
+    EXPECT_TRUE(bus.line.echo);
+    EXPECT_EQ((byte_string{0xFF, 0x00, 0xA5}), bus.line.noise);
 
     ASSERT_TRUE(parse_bus_text("# nothing but a comment\n", bus, error));
     EXPECT_TRUE(bus.meters.empty());
@@ -91,6 +95,11 @@ TEST(bus_file, errors_name_their_line)
         {"meter m\ndelay -1\n", 2, "\"delay\" takes"},
         {"meter m\ndelay 10001\n", 2, "\"delay\" takes"},
         {"meter m\nfault sleepy\n", 2, "unknown fault"},
+        {"line\n", 1, "\"line\" takes echo"},
+        {"line noise\n", 1, "\"line\" takes echo"},
+        {"line noise F\n", 1, "bad hex \"F\""},
+        {"line echo loud\n", 1, "\"line\" takes echo"},
+        {"meter m\n" + t.substr(0, 20) + "\nline echo\n", 2, "telegram ends early"},
         {"meter m\nfault stop-after 0\n", 2, "from 1"},
         {"meter m\nfault bad-checksum\n", 2, "from 1"},
         {"meter m\nfault bad-checksum 2\n" + t + "\n", 2, "the meter has 1 telegram"},

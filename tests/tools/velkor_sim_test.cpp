@@ -12,6 +12,7 @@
 #include "model/bus_file.h"
 #include "port/serial.h"
 #include "support/fake_bus.h"
+#include "support/process.h"
 #include "support/test_support.h"
 
 namespace velkor::testing {
@@ -144,6 +145,47 @@ TEST(velkor_sim, serves_the_daemons_transceiver)
     port::serial_close(port, link_path.c_str());
 }
 
+// Raw pty in 8E1 at the given speed.
+int open_raw(const std::string& link, speed_t speed)
+{
+    const int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios t{};
+    ::tcgetattr(fd, &t);
+    ::cfmakeraw(&t);
+    ::cfsetispeed(&t, speed);
+    ::cfsetospeed(&t, speed);
+    ::tcsetattr(fd, TCSANOW, &t);
+    return fd;
+}
+
+TEST(velkor_sim, echo_noise_paced_delivery_and_unplugging)
+{
+    temp_dir dir;
+    const std::string link = dir.file("ttyS-sim"), log = dir.file("sim.log");
+    write_file(dir.file("test.bus"), "line echo\nline noise AA BB\n" + read_file(demo_bus));
+    child_process sim({built_program("velkor-sim"), "--bus", dir.file("test.bus"), "--link", link, "--log", log});
+    ASSERT_EQ("ready", sim.read_line(10000));
+
+    int fd = open_raw(link, B300);
+    ASSERT_GE(fd, 0);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ("10 40 01 41 16 AA BB E5", to_hex(exchange(fd, "10 40 01 41 16", 8)));
+    // Three answer bytes at 36.7 ms each: the last arrives two character times after the first.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(70));
+
+    // Pulled: the link goes, and a new pty comes at the same name.
+    ::kill(sim.pid, SIGHUP);
+    EXPECT_TRUE(eventually(5000, [&] { return read_file(log).find("plugged in") != std::string::npos; }));
+    std::uint8_t b[8];
+    EXPECT_LE(::read(fd, b, sizeof b), 0);  // the old line is dead
+    ::close(fd);
+    fd = open_raw(link, B38400);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ("10 40 01 41 16 AA BB E5", to_hex(exchange(fd, "10 40 01 41 16", 8)));
+    ::close(fd);
+    EXPECT_NE(std::string::npos, read_file(log).find("unplugged " + link));
+}
+
 TEST(velkor_sim, refuses_bad_files_and_link_names_with_status_2)
 {
     temp_dir dir;
@@ -158,6 +200,8 @@ TEST(velkor_sim, refuses_bad_files_and_link_names_with_status_2)
         {{prog, "--bus", demo_bus}, "--link is missing"},
         {{prog, "--link", dir.file("ttyS-x")}, "--bus is missing"},
         {{prog, "--bus", demo_bus, "--link", dir.file("ttyS-x"), "--fast"}, "unknown argument"},
+        {{prog, "--bus", demo_bus, "--link", dir.file("ttyS-x"), "--delivery", "chunks:0:5"}, "--delivery takes"},
+        {{prog, "--bus", demo_bus, "--link", dir.file("ttyS-x"), "--delivery=slow"}, "--delivery takes"},
     };
     for (const auto& c : cases) {
         child_process sim(c.args);

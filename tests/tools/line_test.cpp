@@ -1,0 +1,193 @@
+// The daemon on a line that behaves like a wire: answers in pieces, an
+// echoing converter, an adapter pulled and plugged in again, a device that
+// comes late, and a bus name that would block.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "control/command_record.h"
+#include "support/process.h"
+#include "support/test_support.h"
+
+namespace velkor::testing {
+namespace {
+
+const std::string heat = "30512047-VLK-2-4";
+const std::string demo_bus = VELKOR_SOURCE_DIR "/tools/velkor-sim/examples/demo.bus";
+const std::string ok = R"("ack_response":"OK")";
+
+struct installation {
+    temp_dir dir;
+    process sim;
+    process daemon;
+    const std::string link = dir.file("ttyS-sim");
+
+    void start_sim(const std::string& bus_text, const std::vector<std::string>& options = {})
+    {
+        write_file(dir.file("test.bus"), bus_text);
+        std::vector<std::string> argv{built_program("velkor-sim"), "--bus", dir.file("test.bus"), "--link", link,
+                                      "--log", dir.file("sim.log")};
+        argv.insert(argv.end(), options.begin(), options.end());
+        sim = process::start(argv, dir.file("sim.out"), dir.file("sim.err"));
+        ASSERT_TRUE(eventually(10000, [&] { return read_file(dir.file("sim.out")).find("ready") != std::string::npos; }));
+    }
+
+    void start_daemon()
+    {
+        ::mkdir(dir.file("out").c_str(), 0700);
+        write_file(dir.file("mbus.conf"), "path_input=" + dir.file("fifo") + " path_output=" + dir.file("out") +
+                                              "\npath_mbusLog=" + dir.path + " log_size=100000 log_size_dev=100000\n" +
+                                              "bus_0=" + link + " primary_start=20\n");
+        daemon = process::start({built_program("velkor"), "--config", dir.file("mbus.conf")}, dir.file("velkor.out"),
+                                dir.file("velkor.err"));
+        struct stat st;
+        ASSERT_TRUE(eventually(10000, [&] { return ::stat(dir.file("fifo").c_str(), &st) == 0; }));
+    }
+
+    void send(const std::string& cmd, int id, int br = 38400, const std::string& bus = "")
+    {
+        control::command_record r;
+        const std::string name = bus.empty() ? link : bus;
+        std::memcpy(r.bus.data(), name.data(), name.size());
+        std::memcpy(r.cmd.data(), cmd.data(), std::min(cmd.size(), r.cmd.size()));
+        std::memcpy(r.secAdr.data(), heat.data(), heat.size());
+        r.id = id;
+        r.br = br;
+        // The daemon may close the FIFO between our open and write: then again.
+        std::signal(SIGPIPE, SIG_IGN);
+        ssize_t written = -1;
+        for (int attempt = 0; attempt < 5 && written != 332; ++attempt) {
+            const int fd = ::open(dir.file("fifo").c_str(), O_WRONLY);
+            ASSERT_GE(fd, 0);
+            written = ::write(fd, &r, sizeof r);
+            ::close(fd);
+        }
+        ASSERT_EQ(332, written);
+    }
+
+    // The final document of the command (not a progress answer).
+    std::string await(int id, const std::string& must_hold = "")
+    {
+        const std::string path = dir.file("out/mbus_" + std::to_string(id));
+        std::string content;
+        eventually(60000, [&] {
+            content = read_file(path);
+            return !content.empty() && content.back() == '}' && content.find("Receive More") == std::string::npos &&
+                   content.find(must_hold) != std::string::npos;
+        });
+        return content;
+    }
+
+    std::string log() { return read_file(dir.file("mbusLog")); }
+};
+
+std::size_t count(const std::string& text, const std::string& part)
+{
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+// A HALLO that finds no slave writes no result file, only this log line.
+bool no_answer_logged(installation& bus, std::size_t times)
+{
+    return eventually(60000, [&] { return count(bus.log(), "HALLO: slave with address " + heat + " not available") >= times; });
+}
+
+TEST(line, answers_delivered_a_few_bytes_at_a_time)
+{
+    const struct {
+        std::vector<std::string> delivery;
+        int br;
+    } cases[] = {{{}, 2400}, {{"--delivery", "chunks:1:5"}, 2400}, {{"--delivery", "chunks:3:12"}, 9600}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.br);
+        installation bus;
+        bus.start_sim(read_file(demo_bus), c.delivery);
+        bus.start_daemon();
+        bus.send("GET_DATA", 1, c.br);
+        EXPECT_NE(std::string::npos, bus.await(1).find("\"tel\":\"2\", \"rec\":\"5\""));
+    }
+}
+
+TEST(line, echoing_converter)
+{
+    installation bus;
+    // A fourth meter whose number starts like the heat meter's, so the search meets a collision.
+    bus.start_sim("line echo\n" + read_file(demo_bus) +
+                  "meter twin\n68 0F 0F 68 08 09 72 78 56 34 32 43 04 01 07 01 00 00 00 07 16\n");
+    bus.start_daemon();
+    bus.send("HALLO", 1);
+    EXPECT_NE(std::string::npos, bus.await(1).find(ok));
+    bus.send("GET_DATA", 2);
+    EXPECT_NE(std::string::npos, bus.await(2).find("\"records\""));
+    bus.send("SET_PRIMARY_ADDRESS", 0);
+    bus.send("SLAVE_SEARCH", 3);
+    const std::string list = bus.await(3, "\"state\":\"end\"");
+    EXPECT_EQ(4u, count(list, "\"sec_address\"")) << list;
+    EXPECT_NE(std::string::npos, list.find("\"sec_address\":\"" + heat + "\", \"prim_address\":\"20\"")) << list;
+    EXPECT_NE(std::string::npos, read_file(bus.dir.file("sim.log")).find("(2 meters collide)"));
+}
+
+TEST(line, adapter_pulled_during_a_readout_and_plugged_in_again)
+{
+    installation bus;
+    bus.start_sim(read_file(demo_bus));
+    bus.start_daemon();
+    bus.send("HALLO", 1);
+    EXPECT_NE(std::string::npos, bus.await(1).find(ok));
+
+    // Pulled while a telegram is on its way (paced at 2400 Bd it takes a third of a second).
+    bus.send("GET_DATA", 4, 2400);
+    ASSERT_TRUE(eventually(20000, [&] { return read_file(bus.dir.file("sim.log")).find("tx 68") != std::string::npos; }));
+    ::kill(bus.sim.pid, SIGHUP);
+    ASSERT_TRUE(eventually(10000, [&] { return read_file(bus.dir.file("sim.log")).find("plugged in") != std::string::npos; }));
+    bus.await(4);
+    // At the latest the second command after the adapter is back is served.
+    bus.send("HALLO", 2);
+    bus.send("HALLO", 3);
+    EXPECT_NE(std::string::npos, bus.await(3).find(ok));
+    const std::string log = bus.log();
+    EXPECT_EQ(1u, count(log, "SERIAL: " + bus.link + " lost: ")) << log;
+    EXPECT_EQ(1u, count(log, "SERIAL: " + bus.link + " open again")) << log;
+}
+
+TEST(line, device_missing_at_start_is_taken_up_when_it_appears)
+{
+    installation bus;
+    bus.start_daemon();
+    bus.send("HALLO", 1);
+    EXPECT_TRUE(no_answer_logged(bus, 1));
+    bus.start_sim(read_file(demo_bus));
+    bus.send("HALLO", 3);
+    EXPECT_NE(std::string::npos, bus.await(3).find(ok));
+    const std::string log = bus.log();
+    EXPECT_EQ(1u, count(log, "SERIAL: Can not open " + bus.link)) << log;
+    EXPECT_EQ(2u, count(log, "SERIAL:")) << log;  // the failed attempt stays silent
+    EXPECT_EQ(1u, count(log, "open again")) << log;
+}
+
+TEST(line, fifo_nobody_reads_as_bus_name_does_not_stop_the_daemon)
+{
+    installation bus;
+    bus.start_sim(read_file(demo_bus));
+    bus.start_daemon();
+    const std::string fifo = bus.dir.file("bus-fifo");
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    bus.send("HALLO", 1, 38400, fifo);
+    EXPECT_TRUE(no_answer_logged(bus, 1));
+    const auto start = std::chrono::steady_clock::now();
+    bus.send("HALLO", 2);
+    EXPECT_NE(std::string::npos, bus.await(2).find(ok));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+}
+
+} // namespace
+} // namespace velkor::testing
