@@ -1,7 +1,8 @@
 #pragma once
 // One exchange on the M-Bus line: pre-send pause, line speed, send, and the
-// answer collected by a receive thread within a time-out computed from the
-// baud rate and the frame lengths.
+// answer collected by a receive thread. classic bounds it by a time-out
+// computed from the baud rate and the frame lengths; standard by the answer
+// window of link/timing.h.
 
 #include <atomic>
 #include <condition_variable>
