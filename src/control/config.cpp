@@ -14,6 +14,9 @@ namespace velkor::control {
 
 namespace {
 
+// A negative time or count means none.
+int at_least_zero(int value) { return value < 0 ? 0 : value; }
+
 void apply(settings& s, std::string_view key, std::string_view value)
 {
     using log::config_int;
@@ -32,6 +35,14 @@ void apply(settings& s, std::string_view key, std::string_view value)
         s.primary_reset = config_int(value);
     } else if (key == "primary_start") {
         s.primary_start = config_int(value);
+    } else if (key == "link_timing") {
+        s.timing.profile = link::timing_profile_named(value);
+    } else if (key == "link_pause_ms") {
+        s.timing.pause_ms = at_least_zero(config_int(value));
+    } else if (key == "link_margin_ms") {
+        s.timing.margin_ms = at_least_zero(config_int(value));
+    } else if (key == "link_retries") {
+        s.timing.retries = at_least_zero(config_int(value));
     } else if (key == "debug_fifo") {
         trace::fifo = config_int(value);
     } else if (key == "debug_mbus_control") {

@@ -20,7 +20,7 @@ command::command(daemon_state& state, const command_record& record)
 {
 }
 
-void exchange(command& c) { c.d.line->transceive(c.d.bus); }
+void exchange(command& c) { link::transceive_repeating(*c.d.line, c.d.bus); }
 
 bool select_slave(command& c)
 {

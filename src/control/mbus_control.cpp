@@ -133,6 +133,8 @@ int main(int argc, char** argv)
     port::serial_open(serial, state.config.serial_port_name.c_str(), state.log);
     link::serial_line line(serial, state.config.serial_port_name.c_str());
     link::transceiver transceiver(line, system_clock());
+    transceiver.timing = state.config.timing;
+    link::trace_timing(transceiver.timing);
     control::connect_daemon_state(state, transceiver, system_clock());
     control::list_clear(state.addresses);
     results::remove_temporary_files(state.files);  // left by a run that was killed

@@ -1,6 +1,7 @@
 #pragma once
 // The controller's settings, read once from the configuration file.
 
+#include "link/timing.h"
 #include "log/text.h"
 
 namespace velkor::control {
@@ -15,6 +16,7 @@ struct settings {
     int serial_port_number = 1;  // from the first digit of bus_0 on
     int primary_reset = 0;
     int primary_start = 0;
+    link::link_timing timing;    // link_timing, link_pause_ms, link_margin_ms, link_retries
 };
 
 // Reads the controller keys and sets every module's trace switch. Returns 0,

@@ -61,6 +61,13 @@ int long_frame_errors(const bus_context& bus)
     return errors;
 }
 
+bool worth_repeating(const bus_context& bus)
+{
+    if (bus.answer_mode == answer_long)
+        return long_frame_errors(bus) != 0;
+    return bus.answer_mode != answer_none && bus.receive_length == 0;
+}
+
 int check_long_frame(const bus_context& bus)
 {
     const int errors = long_frame_errors(bus);

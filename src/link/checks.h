@@ -18,6 +18,10 @@ enum long_frame_error {
 };
 int long_frame_errors(const bus_context& bus);
 
+// Whether a repeat of the exchange may still bring its answer: nothing came,
+// or a long frame that is not valid. A collision is final.
+bool worth_repeating(const bus_context& bus);
+
 // "CHECK_UD2": 1 for a valid RSP_UD long frame (C 0x08, CI 0x72, checksum,
 // end byte, length L + 6), else 0. Messages with the encoder trace switch.
 int check_long_frame(const bus_context& bus);

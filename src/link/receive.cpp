@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -120,6 +121,9 @@ struct collector {
         if (!echo_settled)
             settle_echo();
     }
+
+    // Bytes taken so far as the echo of the request, or as its beginning.
+    std::size_t echo_bytes() const { return echo_removed ? bus.sent().size() : echo_matched; }
 };
 
 // Polls the line until the answer is complete. Returns false when stopped by
@@ -196,7 +200,121 @@ void* receive_thread(void* arg)
     return nullptr;
 }
 
+struct window_job {
+    transceiver& t;
+    bus_context& bus;
+    std::int64_t sent_at_us;
+    answer_timing result;
+};
+
+int whole_ms_up(std::int64_t us) { return us <= 0 ? 0 : static_cast<int>((us + 999) / 1000); }
+
+void collect_in_window(window_job& job)
+{
+    transceiver& t = job.t;
+    bus_context& bus = job.bus;
+    const bool long_frame = bus.answer_mode == answer_long;
+    const std::int64_t window_end = job.sent_at_us + answer_window_ms(bus.baud_rate, t.timing.margin_ms) * 1000LL;
+    const std::int64_t quiet_us =
+        (long_frame ? answer_gap_ms(bus.baud_rate, t.timing.margin_ms) : quiet_end_ms(bus.baud_rate)) * 1000LL;
+    // A line that never falls quiet ends too, once a full buffer could have come.
+    const std::int64_t give_up =
+        window_end + wire_time_ms(bus.baud_rate, static_cast<std::int32_t>(bus_buffer_size)) * 1000LL + quiet_us;
+    // The waits stay short enough for a stop request to be seen soon.
+    constexpr std::int64_t longest_wait_us = 10000;
+
+    collector answer{bus};
+    answer.echo_settled = bus.sent().empty();
+    std::array<std::uint8_t, bus_buffer_size> chunk;
+    std::size_t seen = 0;
+    std::int64_t last_us = 0;
+    bool lost = false;
+    for (;;) {
+        const int n = t.line.read(chunk);
+        const std::int64_t now = t.clock.monotonic_us();
+        if (n < 0) {
+            // Gone mid-answer: nothing to judge, and it comes back at its opening speed.
+            lost = true;
+            t.speed_set = 0;
+            break;
+        }
+        if (n > 0) {
+            answer.take(std::span(chunk).first(static_cast<std::size_t>(n)));
+            seen += static_cast<std::size_t>(n);
+            if (seen > answer.echo_bytes()) {
+                if (job.result.first_byte_us < 0)
+                    job.result.first_byte_us = now - job.sent_at_us;
+                last_us = now;
+            }
+            if ((long_frame && answer.complete) || bus.receive_length >= static_cast<std::int32_t>(bus_buffer_size))
+                break;
+        }
+        std::int64_t until = job.result.first_byte_us < 0 ? window_end : last_us + quiet_us;
+        if (until > give_up)
+            until = give_up;
+        if (now >= until || t.stop_requested.load())
+            break;
+        t.line.wait_input(t.clock, whole_ms_up(until - now < longest_wait_us ? until - now : longest_wait_us));
+    }
+    answer.finish();
+    if (lost)
+        bus.clear_receive();
+    job.result.complete_us = t.clock.monotonic_us() - job.sent_at_us;
+    if (!trace::transceiver)
+        return;
+    if (answer.echo_removed)
+        std::printf("RX: echo of %d Bytes removed\n", static_cast<int>(bus.send_length));
+    std::printf("RX: %d Bytes readed from MBus\n", static_cast<int>(bus.receive_length));
+    if (bus.receive_length > 0)
+        hex_dump(bus.received());
+}
+
+void* window_thread(void* arg)
+{
+    auto& job = *static_cast<window_job*>(arg);
+    if (is_serial_bus(job.bus)) {
+        collect_in_window(job);
+    } else {
+        collect_from_file(job.bus);
+        if (job.bus.receive_length > 0)
+            job.result.first_byte_us = job.result.complete_us = job.t.clock.monotonic_us() - job.sent_at_us;
+    }
+    {
+        std::lock_guard lock(job.t.receive_mutex);
+        job.t.receive_running.store(false);
+    }
+    job.t.receive_done.notify_one();
+    return nullptr;
+}
+
 } // namespace
+
+answer_timing receive_in_window(transceiver& t, bus_context& bus, std::int64_t sent_at_us)
+{
+    t.stop_requested.store(false);
+    t.receive_running.store(true);
+    window_job job{t, bus, sent_at_us, {}};
+    pthread_t thread;
+    const int rc = ::pthread_create(&thread, nullptr, window_thread, &job);
+    if (rc != 0) {
+        t.receive_running.store(false);
+        if (trace::transceiver)
+            std::fprintf(stderr, "Fehler Threaderzeugung time-thread: %s\n", std::strerror(rc));
+        return job.result;
+    }
+    // The thread ends by itself at the latest when its window and the longest
+    // answer have passed; the bound here only covers a line that hangs.
+    const int backstop_ms = answer_window_ms(bus.baud_rate, t.timing.margin_ms) +
+                            2 * wire_time_ms(bus.baud_rate, static_cast<std::int32_t>(bus_buffer_size)) + 1000;
+    {
+        std::unique_lock lock(t.receive_mutex);
+        if (!t.receive_done.wait_for(lock, std::chrono::milliseconds(backstop_ms),
+                                     [&] { return !t.receive_running.load(); }))
+            t.stop_requested.store(true);
+    }
+    ::pthread_join(thread, nullptr);
+    return job.result;
+}
 
 bool receive_answer(transceiver& t, bus_context& bus)
 {

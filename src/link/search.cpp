@@ -19,7 +19,6 @@ constexpr std::uint8_t wildcard_digit = 0xF;
 constexpr std::uint8_t wildcard_byte = 0xFF;
 constexpr std::uint8_t last_digit = 9;
 constexpr std::uint8_t last_byte = 0xFE;  // 0xFF is the wildcard, never a value
-constexpr int collision_pause_ms = 1000;
 
 enum probe_status { nobody = 0, one_slave = 1, several = 2 };
 
@@ -112,7 +111,7 @@ int search_step(search_state& state, int& start_flag, bus_context& bus, bus_line
     // Several slaves answer this mask (or one that gives no data): look deeper.
     bus.clear_receive();
     if (!stop::is_requested())  // an ending daemon lets the line settle no more
-        clock.sleep_ms(collision_pause_ms);
+        line.collision_wait(bus, clock);
     if (state.position < last_position) {
         ++state.position;
         value_at(state, state.position) = 0;

@@ -45,6 +45,18 @@ int serial_line::write(std::span<const std::uint8_t> bytes)
     return done > 0 || bytes.empty() ? static_cast<int>(done) : -1;
 }
 
+void serial_line::drain()
+{
+    if (port.fd >= 0)
+        ::tcdrain(port.fd);
+}
+
+void serial_line::wait_input(velkor::clock&, int timeout_ms)
+{
+    pollfd ready{port.fd, POLLIN, 0};
+    ::poll(&ready, 1, timeout_ms);
+}
+
 // VMIN 0 and VTIME 0 on the port make a read return at once; the poll keeps
 // it so whatever the device is, because the receive thread must reach its
 // stop check. A hung-up terminal reads as end of file with the poll saying

@@ -47,16 +47,26 @@ int answer_timeout_ms(std::uint32_t baud_rate, std::int32_t send_length, std::ui
 
 int poll_interval_ms(std::uint32_t baud_rate) { return timing_for(baud_rate).poll_ms; }
 
+bool ending(transceiver& t, bus_context& bus)
+{
+    if (!stop::is_requested())
+        return false;
+    bus.clear_receive();
+    t.cut_short = true;
+    return true;
+}
+
 void transceiver::transceive(bus_context& bus)
 {
-    // Once the daemon is ending, no further frame goes on the line.
-    if (!stop::is_requested())
-        clock.sleep_ms(pause_ms(bus.baud_rate));
-    if (stop::is_requested()) {
-        bus.clear_receive();
-        cut_short = true;
+    if (ending(*this, bus))
+        return;
+    if (timing.profile == timing_profile::standard) {
+        transceive_standard(*this, bus);
         return;
     }
+    clock.sleep_ms(pause_ms(bus.baud_rate));
+    if (ending(*this, bus))
+        return;
     bus.clear_receive();
     // An adapter pulled and plugged in again, or missing at start, is taken
     // up here; while it is away the exchange has no answer.

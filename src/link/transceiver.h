@@ -1,14 +1,18 @@
 #pragma once
 // One exchange on the M-Bus line: pre-send pause, line speed, send, and the
-// answer collected by a receive thread within a time-out computed from the
-// baud rate and the frame lengths.
+// answer collected by a receive thread. classic bounds it by a time-out
+// computed from the baud rate and the frame lengths; standard by the answer
+// window of link/timing.h.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <pthread.h>
 #include <span>
 
 #include "link/bus_context.h"
+#include "link/timing.h"
 #include "log/clock.h"
 
 namespace velkor::port {
@@ -22,6 +26,12 @@ namespace velkor::link {
 struct bus_line {
     virtual ~bus_line() = default;
     virtual void transceive(bus_context& bus) = 0;
+    // How often a command repeats an exchange that found no valid answer.
+    virtual int retries() const { return 0; }
+    // After a collision in the slave search, before the next probe.
+    virtual void collision_wait(const bus_context&, velkor::clock& clock) { clock.sleep_ms(classic_collision_pause_ms); }
+
+    static constexpr int classic_collision_pause_ms = 1000;
 };
 
 // The serial device as the transceiver uses it; a test puts a fake behind it.
@@ -33,9 +43,14 @@ struct line_io {
     // Drops whatever waits in the input queue.
     virtual void discard_input() = 0;
     virtual int write(std::span<const std::uint8_t> bytes) = 0;
+    // Returns once the bytes written have left the port.
+    virtual void drain() {}
     // Returns at once with what has arrived (possibly 0), or -1 when the
     // device is gone.
     virtual int read(std::span<std::uint8_t> buffer) = 0;
+    // Returns when input has arrived or timeout_ms have passed; a line that
+    // cannot tell sleeps the whole time.
+    virtual void wait_input(velkor::clock& clock, int timeout_ms) { clock.sleep_ms(timeout_ms); }
     // Modem status lines (TIOCM_* bits); -1 when they cannot be read.
     virtual int modem_lines(int& bits) = 0;
     virtual void set_break(bool on) = 0;
@@ -50,7 +65,9 @@ struct serial_line final : line_io {
     void set_speed(int baud_rate) override;
     void discard_input() override;
     int write(std::span<const std::uint8_t> bytes) override;
+    void drain() override;
     int read(std::span<std::uint8_t> buffer) override;
+    void wait_input(velkor::clock& clock, int timeout_ms) override;
     int modem_lines(int& bits) override;
     void set_break(bool on) override;
 };
@@ -72,15 +89,36 @@ int poll_interval_ms(std::uint32_t baud_rate);
 struct transceiver final : bus_line {
     line_io& line;
     velkor::clock& clock;
+    link_timing timing;
     int timeout_ms = 0;
     std::atomic<bool> receive_running{false};
     std::atomic<bool> stop_requested{false};
     int break_state = 0;
     bool cut_short = false;  // an exchange was skipped or cut short because the daemon is ending
+    // standard: the speed last set on the line (0: none yet), and the signal
+    // of the receive thread that the answer is complete.
+    std::uint32_t speed_set = 0;
+    std::mutex receive_mutex;
+    std::condition_variable receive_done;
 
     transceiver(line_io& l, velkor::clock& c) : line(l), clock(c) {}
     void transceive(bus_context& bus) override;
+    int retries() const override;
+    void collision_wait(const bus_context& bus, velkor::clock& clock) override;
 };
+
+// The standard profile's exchange: pause, speed switch on a change, send until
+// drained, and the answer within its window.
+void transceive_standard(transceiver& t, bus_context& bus);
+
+// Once the daemon is ending, no further frame goes on the line: true when the
+// exchange is to be skipped (no answer, marked cut short).
+bool ending(transceiver& t, bus_context& bus);
+
+// One exchange, repeated up to line.retries() times while it finds no answer
+// or an invalid long frame. A collision is never repeated; a repeated REQ_UD2
+// keeps its frame-count bit, so the slave sends the same telegram again.
+void transceive_repeating(bus_line& line, bus_context& bus);
 
 // Prints "DEBUG_MBUS_TRANSCEIVER" when the value is non-zero.
 void set_transceiver_trace(int value);

@@ -59,6 +59,33 @@ TEST(Configuration, ValuesLongerThan255AreCut)
     EXPECT_EQ(255u, s.path_output.size());
 }
 
+TEST(Configuration, LinkTimingKeys)
+{
+    using link::timing_profile;
+    struct row {
+        const char* content;
+        timing_profile profile;
+        int pause, margin, retries;
+    };
+    const row rows[] = {
+        {"", timing_profile::classic, 50, 50, 2},
+        {"link_timing=standard", timing_profile::standard, 50, 50, 2},
+        {"link_timing=Standard", timing_profile::classic, 50, 50, 2},
+        {"link_timing=standard link_timing=fast", timing_profile::classic, 50, 50, 2},
+        // Read in either profile; a negative value means none.
+        {"link_pause_ms=20 link_margin_ms=120 link_retries=5", timing_profile::classic, 20, 120, 5},
+        {"link_timing=standard link_pause_ms=-3 link_margin_ms=-1 link_retries=-2", timing_profile::standard, 0, 0, 0},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.content);
+        const auto s = read(r.content);
+        EXPECT_EQ(r.profile, s.timing.profile);
+        EXPECT_EQ(r.pause, s.timing.pause_ms);
+        EXPECT_EQ(r.margin, s.timing.margin_ms);
+        EXPECT_EQ(r.retries, s.timing.retries);
+    }
+}
+
 TEST(Configuration, MissingFileReportsPathAndError)
 {
     control::settings s;

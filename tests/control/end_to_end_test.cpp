@@ -22,6 +22,7 @@ struct end_to_end : ::testing::Test {
     temp_dir dir;
     process sim;
     process daemon;
+    std::string link_config;  // further configuration keys
 
     void SetUp() override
     {
@@ -33,7 +34,7 @@ struct end_to_end : ::testing::Test {
         ASSERT_TRUE(eventually(5000, [&] { return read_file(dir.file("sim.out")).find("ready") != std::string::npos; }));
         write_file(dir.file("mbus.conf"), "path_input=" + dir.file("fifo") + " path_output=" + dir.file("out") +
                                               "\npath_mbusLog=" + dir.path + " log_size=100000 log_size_dev=100000\n" +
-                                              "bus_0=" + dir.file("ttyS-sim") + " primary_start=20 debug_fifo=1\n");
+                                              "bus_0=" + dir.file("ttyS-sim") + " primary_start=20 debug_fifo=1\n" + link_config);
         daemon = process::start({built_program("velkor"), "--config", dir.file("mbus.conf")}, dir.file("velkor.out"),
                                 dir.file("velkor.err"));
         // Records written while the daemon drains the FIFO at start are thrown
@@ -74,6 +75,10 @@ struct end_to_end : ::testing::Test {
     }
 
     std::string dev_log() { return read_file(dir.file("mbusLogDev")); }
+};
+
+struct end_to_end_standard : end_to_end {
+    end_to_end_standard() { link_config = "link_timing=standard debug_mbus_transceiver=1\n"; }
 };
 
 } // namespace
@@ -120,6 +125,24 @@ TEST_F(end_to_end, UnavailableSlaveAndFunctionTest)
     send("FUNCTION_TEST", 6);
     EXPECT_EQ(R"({"ack_response":"OK","primAdr":"NO"})", await(6));
     EXPECT_NE(std::string::npos, read_file(dir.file("mbusLog")).find("HALLO_EXT: slave with address 99999999-VLK-1-1 not available"));
+}
+
+TEST_F(end_to_end_standard, SearchesTheBusAndReadsAMeterInTheAnswerWindows)
+{
+    send("SLAVE_SEARCH", 7);
+    const std::string slaves = await(7, "end");
+    for (const char* meter : {"30512047-VLK-2-4", "52004731-VLK-1-7", "71230964-VLK-3-2"})
+        EXPECT_NE(std::string::npos, slaves.find(meter)) << slaves;
+    send("GET_DATA", 8);
+    EXPECT_NE(std::string::npos, await(8).find("\"tel\":\"2\", \"rec\":\"5\""));
+    send("HALLO_EXT", 9, "99999999-VLK-1-1");
+    EXPECT_EQ(R"({"ack_response":"No Answer","primAdr":"NO"})", await(9));
+
+    const std::string trace = read_file(dir.file("velkor.out"));
+    EXPECT_NE(std::string::npos, trace.find("link timing standard: pause 50 ms, margin 50 ms, retries 2\n"));
+    EXPECT_NE(std::string::npos, trace.find("window = 109 ms\n"));  // 38400 Bd
+    EXPECT_NE(std::string::npos, trace.find("repeat 2 of 2\n"));     // the absent slave
+    EXPECT_EQ(std::string::npos, trace.find("timeout = ")) << "a classic exchange";
 }
 
 } // namespace velkor::testing

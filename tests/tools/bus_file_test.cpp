@@ -24,6 +24,7 @@ TEST(bus_file, good_file_with_every_option)
                                      "meter second\n"
                                      "  address 17\n"
                                      "  baud 9600\n"
+                                     "  delay 120\n"
                                      "  fault no-data\n"
                                      "  fault bad-checksum 2\n"
                                      "  fault stop-after 3\n"
@@ -47,6 +48,8 @@ TEST(bus_file, good_file_with_every_option)
     const meter& second = bus.meters[1];
     EXPECT_EQ(17, second.primary_address);
     EXPECT_EQ(9600u, second.baud_rate);
+    EXPECT_EQ(120, second.delay_ms);
+    EXPECT_EQ(-1, first.delay_ms);
     EXPECT_TRUE(second.faults.no_data);
     EXPECT_EQ(2, second.faults.bad_checksum_telegram);
     EXPECT_EQ(3, second.faults.stop_after);
@@ -89,6 +92,8 @@ TEST(bus_file, errors_name_their_line)
         {"meter m\naddress 251\n" + t + "\n", 2, "0..250"},
         {"meter m\naddress\n", 2, "0..250"},
         {"meter m\nbaud 1000\n", 2, "\"baud\" takes"},
+        {"meter m\ndelay -1\n", 2, "\"delay\" takes"},
+        {"meter m\ndelay 10001\n", 2, "\"delay\" takes"},
         {"meter m\nfault sleepy\n", 2, "unknown fault"},
         {"line\n", 1, "\"line\" takes echo"},
         {"line noise\n", 1, "\"line\" takes echo"},

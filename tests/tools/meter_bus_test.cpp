@@ -144,7 +144,12 @@ TEST_F(meter_bus_test, two_meters_at_one_address_collide_with_all_their_bytes)
     byte_string both = first;
     both.insert(both.end(), second.begin(), second.end());
     EXPECT_EQ(to_hex(both), to_hex(answer));
-    EXPECT_EQ(2, answer_frame(bus, snd_nke(7)).answering);
+    // The first meter to answer sets the bus answer's delay.
+    bus.meters[0].delay_ms = 40;
+    bus.meters[1].delay_ms = 5;
+    const bus_answer acks = answer_frame(bus, snd_nke(7));
+    EXPECT_EQ(2, acks.answering);
+    EXPECT_EQ(40, acks.delay_ms);
 }
 
 TEST_F(meter_bus_test, faults)

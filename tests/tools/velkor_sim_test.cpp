@@ -186,6 +186,38 @@ TEST(velkor_sim, echo_noise_paced_delivery_and_unplugging)
     EXPECT_NE(std::string::npos, read_file(log).find("unplugged " + link));
 }
 
+TEST(velkor_sim, answers_after_the_meters_reaction_time)
+{
+    temp_dir dir;
+    const std::string link = dir.file("ttyS-sim"), log = dir.file("sim.log");
+    std::string bus = read_file(demo_bus);
+    bus.insert(bus.find("meter water\n") + 12, "delay 150\n");
+    write_file(dir.file("test.bus"), bus);
+    child_process sim({built_program("velkor-sim"), "--bus", dir.file("test.bus"), "--link", link, "--log", log});
+    ASSERT_EQ("ready", sim.read_line(10000));
+    const int fd = open_raw(link, B9600);
+    ASSERT_GE(fd, 0);
+
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ("E5", to_hex(exchange(fd, "10 40 02 42 16", 1)));  // water: its own delay
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ("E5", to_hex(exchange(fd, "10 40 01 41 16", 1)));  // heat: the default spread
+    ::close(fd);
+
+    // 11 bit times at 9600 Bd are 1145 us; no answer comes later than 30 ms.
+    const std::string logged = read_file(log);
+    EXPECT_NE(std::string::npos, logged.find("water restarts; answer after 150000 us")) << logged;
+    std::size_t at = 0, defaults = 0;
+    while ((at = logged.find("heat restarts; answer after ", at)) != std::string::npos) {
+        const long us = std::stol(logged.substr(at + 28));
+        EXPECT_GE(us, 1145);
+        EXPECT_LE(us, 30000);
+        ++defaults, ++at;
+    }
+    EXPECT_EQ(5u, defaults);
+}
+
 TEST(velkor_sim, refuses_bad_files_and_link_names_with_status_2)
 {
     temp_dir dir;

@@ -170,6 +170,8 @@ std::string meter_summary(const meter& m)
                        ", " + std::to_string(m.telegrams.size()) + " telegram(s)";
     if (m.baud_rate)
         line += ", " + std::to_string(m.baud_rate) + " Bd";
+    if (m.delay_ms >= 0)
+        line += ", delay " + std::to_string(m.delay_ms) + " ms";
     if (m.faults.silent)
         line += ", fault silent";
     if (m.faults.no_data)
@@ -248,6 +250,20 @@ bool deliver(const pty_link& link, const byte_string& bytes, const delivery& how
     return true;
 }
 
+// A slave waits at least 11 bit times before it answers and must begin within
+// 330 bit times + 50 ms; without a delay of its own a meter takes a time
+// between the first and 30 ms, spread evenly but the same on every run.
+long long reaction_us(int delay_ms, std::uint32_t baud_rate)
+{
+    if (delay_ms >= 0)
+        return delay_ms * 1000LL;
+    static std::uint32_t seed = 1;
+    seed = seed * 1103515245u + 12345u;
+    const long long shortest = 11LL * 1000000 / (baud_rate ? baud_rate : 9600);
+    const long long longest = 30000;
+    return shortest >= longest ? shortest : shortest + (seed >> 8) % (longest - shortest + 1);
+}
+
 void serve_frames(meter_bus& bus, pty_link& link, frame_splitter& splitter, const delivery& how)
 {
     byte_string frame, dropped;
@@ -257,14 +273,21 @@ void serve_frames(meter_bus& bus, pty_link& link, frame_splitter& splitter, cons
             dropped.clear();
         }
         log_line("rx", hex_text(frame));
+        timespec heard{};
+        ::clock_gettime(CLOCK_MONOTONIC, &heard);
         const bus_answer answer = answer_frame(bus, frame, line_speed(link));
-        log_line("--", answer.note);
+        const long long delay_us = answer.bytes.empty() ? 0 : reaction_us(answer.delay_ms, line_speed(link));
+        log_line("--", answer.note + (answer.bytes.empty() ? std::string()
+                                                             : "; answer after " + std::to_string(delay_us) + " us"));
         if (!answer.bytes.empty()) {
             byte_string out = bus.line.noise;
             out.insert(out.end(), answer.bytes.begin(), answer.bytes.end());
             log_line("tx", hex_text(out) +
                                (answer.answering > 1 ? "  (" + std::to_string(answer.answering) + " meters collide)"
                                                      : std::string()));
+            advance(heard, delay_us * 1000);
+            if (!wait_until(heard))
+                continue;
             if (!deliver(link, out, how))
                 log_line("!!", std::string("write failed: ") + std::strerror(errno));
         }

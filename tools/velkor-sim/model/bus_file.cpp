@@ -19,6 +19,7 @@ struct pending_meter {
     int address = -1;
     std::uint32_t baud_rate = 0;
     meter_faults faults;
+    int delay_ms = -1;
     int bad_checksum_line = 0;
     std::vector<byte_string> telegrams;
     std::vector<int> telegram_lines;
@@ -188,6 +189,7 @@ bool finish_meter(parser& p)
     meter made = make_meter(m.name, m.telegrams, m.address);
     made.baud_rate = m.baud_rate;
     made.faults = m.faults;
+    made.delay_ms = m.delay_ms;
     p.bus.meters.push_back(std::move(made));
     return true;
 }
@@ -259,6 +261,12 @@ bool keyword_line(parser& p, int line, const std::vector<std::string_view>& word
         m.baud_rate = static_cast<std::uint32_t>(value);
         return true;
     }
+    if (key == "delay") {
+        if (words.size() != 2 || !read_number(words[1], 0, 10000, value))
+            return p.fail(line, "\"delay\" takes the milliseconds 0..10000 before the meter answers");
+        m.delay_ms = static_cast<int>(value);
+        return true;
+    }
     if (key == "fault") {
         const std::string_view kind = words.size() >= 2 ? words[1] : std::string_view{};
         if (words.size() == 2 && kind == "silent") {
@@ -288,7 +296,7 @@ bool keyword_line(parser& p, int line, const std::vector<std::string_view>& word
 bool is_keyword(std::string_view w)
 {
     // None of these is a run of hex digit pairs, so a hex line never looks like one.
-    return w == "meter" || w == "address" || w == "baud" || w == "fault" || w == "line";
+    return w == "meter" || w == "address" || w == "baud" || w == "fault" || w == "line" || w == "delay";
 }
 
 bool is_hex_word(std::string_view w)

@@ -5,6 +5,7 @@
 //   meter NAME                  a new meter; NAME is one word
 //   address N                   primary address 0..250 (default: A field of its first telegram)
 //   baud N                      hears only this rate (default: every rate until a baud-rate switch)
+//   delay MS                    answers MS milliseconds after a request (default: 11 bit times to 30 ms)
 //   fault silent | no-data | bad-checksum K | stop-after K
 //   line echo | line noise HEX  the wire: the master's bytes come back / HEX before every answer
 //   68 1F 1F 68 08 01 72 ...    telegram bytes in hex; a telegram may run over several

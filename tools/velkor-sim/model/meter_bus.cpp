@@ -108,6 +108,13 @@ std::string numbered(const char* format, int a, int b = 0)
     return buffer;
 }
 
+// The first meter to answer sets the reaction time of the bus answer.
+void answered_by(const meter& m, bus_answer& out)
+{
+    if (out.answering++ == 0)
+        out.delay_ms = m.delay_ms;
+}
+
 void answer_req_ud2(meter& m, const frame_view& f, bus_answer& out, note_builder& note)
 {
     if (m.faults.no_data) {
@@ -139,7 +146,7 @@ void answer_req_ud2(meter& m, const frame_view& f, bus_answer& out, note_builder
     }
     const byte_string t = outgoing_telegram(m, index);
     out.bytes.insert(out.bytes.end(), t.begin(), t.end());
-    ++out.answering;
+    answered_by(m, out);
 }
 
 // What a SND_UD asks of one addressed meter; false when the meter ignores it.
@@ -177,10 +184,10 @@ bool apply_snd_ud(meter& m, const frame_view& f, note_builder& note)
     return true;
 }
 
-void acknowledge(bus_answer& out)
+void acknowledge(const meter& m, bus_answer& out)
 {
     out.bytes.push_back(ack);
-    ++out.answering;
+    answered_by(m, out);
 }
 
 } // namespace
@@ -318,7 +325,7 @@ bus_answer answer_frame(meter_bus& bus, std::span<const std::uint8_t> frame, std
                 m.selected = false;
             note.add(m, f.a == selected_address ? "restarts, deselected" : "restarts");
             if (!broadcast)
-                acknowledge(out);
+                acknowledge(m, out);
         }
     } else if (f.is_short && (function == c_req_ud2 || function == c_req_ud1)) {
         const bool ud2 = function == c_req_ud2;
@@ -331,7 +338,7 @@ bus_answer answer_frame(meter_bus& bus, std::span<const std::uint8_t> frame, std
                     answer_req_ud2(m, f, out, note);
                 } else {
                     note.add(m, "has no alarm data");
-                    acknowledge(out);
+                    acknowledge(m, out);
                 }
             }
         }
@@ -345,7 +352,7 @@ bus_answer answer_frame(meter_bus& bus, std::span<const std::uint8_t> frame, std
                 m.selected = selection_matches(m, f.data.first(8));
                 if (m.selected) {
                     note.add(m, "selected");
-                    acknowledge(out);
+                    acknowledge(m, out);
                 } else if (was) {
                     note.add(m, "deselected");
                 }
@@ -357,7 +364,7 @@ bus_answer answer_frame(meter_bus& bus, std::span<const std::uint8_t> frame, std
             if (!hears(m, baud_rate) || !addressed(m, f.a))
                 continue;
             if (apply_snd_ud(m, f, note) && !broadcast)
-                acknowledge(out);
+                acknowledge(m, out);
         }
     } else {
         out.note = numbered("control field %02X, ignored", f.c);

@@ -35,6 +35,7 @@ struct meter {
     std::array<std::uint8_t, 8> secondary{};  // wire order, as at telegram offsets 7..14
     std::uint32_t baud_rate = 0;              // 0: hears every rate until a baud-rate switch
     meter_faults faults;
+    int delay_ms = -1;                   // from the end of a request to its answer; -1: 11 bit times to 30 ms
     std::vector<byte_string> telegrams;  // RSP_UD long frames, sent in turn
 
     // Link state.
@@ -59,6 +60,7 @@ struct meter_bus {
 struct bus_answer {
     byte_string bytes;  // every answer, in meter order: two answers collide into one byte string
     int answering = 0;  // number of meters that answered
+    int delay_ms = -1;  // the first answering meter's delay
     std::string note;   // what the frame was and what each meter did, for a log
 };
 

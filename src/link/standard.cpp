@@ -1,0 +1,118 @@
+// The standard timing profile: an exchange that lasts as long as the wire and
+// the slave need, and the repeats of an exchange that found no answer.
+
+#include <array>
+#include <cstdio>
+
+#include "link/checks.h"
+#include "link/receive.h"
+#include "link/transceiver.h"
+#include "log/trace.h"
+#include "port/file_transport.h"
+
+namespace velkor::link {
+
+namespace {
+
+int whole_ms(std::int64_t us) { return static_cast<int>(us / 1000); }
+
+} // namespace
+
+void transceive_standard(transceiver& t, bus_context& bus)
+{
+    t.clock.sleep_ms(t.timing.pause_ms);
+    if (ending(t, bus))
+        return;
+    bus.clear_receive();
+    if (is_serial_bus(bus) && !t.line.ready()) {
+        t.speed_set = 0;
+        if (trace::transceiver && bus.answer_mode != answer_none)
+            std::puts("ERROR - NO ANSWER");
+        return;
+    }
+    // Switching costs the line a settling time, so only a new speed is set.
+    const std::uint32_t rate = line_rate(bus.baud_rate);
+    if (rate != t.speed_set) {
+        t.line.set_speed(static_cast<int>(bus.baud_rate));
+        t.speed_set = rate;
+    }
+
+    const auto frame = bus.sent();
+    if (is_serial_bus(bus)) {
+        t.line.discard_input();
+        // A device that went away comes back at its opening speed.
+        if (t.line.write(frame) < 0)
+            t.speed_set = 0;
+        // The window opens when the last bit has left, not when the frame was queued.
+        t.line.drain();
+    } else {
+        port::file_transport_write(bus.bus_name.c_str(), frame);
+    }
+    const std::int64_t sent_at = t.clock.monotonic_us();
+    if (trace::transceiver) {
+        std::printf("TX: %d Bytes written\n", static_cast<int>(bus.send_length));
+        hex_dump(frame);
+    }
+    if (bus.answer_mode == answer_none)
+        return;
+
+    const int window = answer_window_ms(bus.baud_rate, t.timing.margin_ms);
+    if (trace::transceiver)
+        std::printf("window = %d ms\n", window);
+    const answer_timing answer = receive_in_window(t, bus, sent_at);
+    if (!trace::transceiver)
+        return;
+    if (answer.first_byte_us < 0)
+        std::printf("ERROR - NO ANSWER within %d ms\n", window);
+    else
+        std::printf("answer after %d ms, complete after %d ms\n", whole_ms(answer.first_byte_us),
+                    whole_ms(answer.complete_us));
+}
+
+int transceiver::retries() const { return timing.profile == timing_profile::standard ? timing.retries : 0; }
+
+// Whatever the colliding slaves still send is read and dropped until the line
+// has been quiet for one answer window.
+void transceiver::collision_wait(const bus_context& bus, velkor::clock& c)
+{
+    if (timing.profile != timing_profile::standard) {
+        bus_line::collision_wait(bus, c);
+        return;
+    }
+    const std::int64_t quiet_us = answer_window_ms(bus.baud_rate, timing.margin_ms) * 1000LL;
+    if (!is_serial_bus(bus)) {
+        c.sleep_ms(whole_ms(quiet_us));
+        return;
+    }
+    std::int64_t last = c.monotonic_us();
+    const std::int64_t give_up = last + quiet_us + wire_time_ms(bus.baud_rate, bus_buffer_size) * 1000LL;
+    std::array<std::uint8_t, 64> dropped;
+    for (;;) {
+        const int n = line.read(dropped);
+        const std::int64_t now = c.monotonic_us();
+        if (n < 0)
+            speed_set = 0;
+        if (n < 0 || now >= give_up)
+            return;
+        if (n > 0) {
+            last = now;
+            continue;
+        }
+        if (now - last >= quiet_us)
+            return;
+        line.wait_input(c, static_cast<int>((quiet_us - (now - last) + 999) / 1000));
+    }
+}
+
+void transceive_repeating(bus_line& line, bus_context& bus)
+{
+    line.transceive(bus);
+    const int retries = line.retries();
+    for (int repeat = 1; repeat <= retries && worth_repeating(bus); ++repeat) {
+        if (trace::transceiver)
+            std::printf("repeat %d of %d\n", repeat, retries);
+        line.transceive(bus);
+    }
+}
+
+} // namespace velkor::link

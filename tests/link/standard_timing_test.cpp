@@ -1,0 +1,268 @@
+// The standard timing profile on virtual time: answers arrive at set moments
+// after the request, and every window is checked to the millisecond.
+
+#include <deque>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "link/receive.h"
+#include "link/transceiver.h"
+#include "log/trace.h"
+#include "support/fake_bus.h"
+
+namespace velkor::testing {
+namespace {
+
+// Bytes that arrive so many milliseconds after the request was written.
+struct arrival {
+    int after_ms;
+    bytes data;
+};
+
+// The serial line on the fake clock: each write takes the next list of
+// arrivals; waiting for input wakes at the next arrival.
+struct timed_line final : link::line_io {
+    fake_clock& clock;
+    std::deque<std::vector<arrival>> answers;
+    std::deque<arrival> due;
+    std::int64_t written_at_us = 0;
+    std::vector<bytes> written;
+    std::string calls;
+
+    explicit timed_line(fake_clock& c) : clock(c) {}
+    std::int64_t due_us() const { return written_at_us + due.front().after_ms * 1000LL; }
+
+    bool present = true;  // the device is there (or could be opened again)
+    bool ready() override { return present; }
+    void set_speed(int baud_rate) override { calls += "speed " + std::to_string(baud_rate) + ", "; }
+    void discard_input() override { calls += "discard, "; }
+    int write(std::span<const std::uint8_t> data) override
+    {
+        calls += "write, ";
+        written.emplace_back(data.begin(), data.end());
+        written_at_us = clock.monotonic_us();
+        due.clear();
+        if (!answers.empty()) {
+            due.assign(answers.front().begin(), answers.front().end());
+            answers.pop_front();
+        }
+        return static_cast<int>(data.size());
+    }
+    void drain() override { calls += "drain, "; }
+    int read(std::span<std::uint8_t> buffer) override
+    {
+        std::size_t n = 0;
+        while (!due.empty() && due_us() <= clock.monotonic_us()) {
+            for (std::uint8_t b : due.front().data)
+                buffer[n++] = b;
+            due.pop_front();
+        }
+        return static_cast<int>(n);
+    }
+    void wait_input(velkor::clock&, int timeout_ms) override
+    {
+        const std::int64_t now = clock.monotonic_us();
+        std::int64_t wake = now + timeout_ms * 1000LL;
+        if (!due.empty() && due_us() < wake)
+            wake = due_us();
+        clock.sleep_ms(static_cast<int>((wake - now) / 1000));
+    }
+    int modem_lines(int&) override { return -1; }
+    void set_break(bool) override {}
+};
+
+const bytes snd_nke = hex("10 40 05 45 16");
+const bytes req_ud2 = hex("10 7B 05 80 16");
+const bytes long_frame = hex("68 03 03 68 08 05 72 7F 16");
+
+struct standard_test : ::testing::Test {
+    fake_clock clock;
+    timed_line line{clock};
+    link::transceiver t{line, clock};
+    link::bus_context bus;
+
+    void SetUp() override
+    {
+        t.timing.profile = link::timing_profile::standard;
+        bus.bus_name.assign("/dev/ttyS1");
+    }
+    void TearDown() override { trace::transceiver = 0; }
+
+    void prepare(const bytes& request, std::uint32_t mode, std::uint32_t baud_rate)
+    {
+        std::copy(request.begin(), request.end(), bus.send_buffer.begin());
+        bus.send_length = static_cast<std::int32_t>(request.size());
+        bus.answer_mode = mode;
+        bus.baud_rate = baud_rate;
+    }
+    // Milliseconds from the end of the send (after the pause) to the return.
+    int exchange(const bytes& request, std::uint32_t mode, std::uint32_t baud_rate)
+    {
+        prepare(request, mode, baud_rate);
+        const std::int64_t start = clock.monotonic_us();
+        t.transceive(bus);
+        return static_cast<int>((clock.monotonic_us() - start) / 1000) - t.timing.pause_ms;
+    }
+};
+
+TEST(standard_windows, follow_the_bit_time_of_each_rate)
+{
+    struct row {
+        std::uint32_t baud_rate;
+        int margin, window, quiet, gap, wire_100;
+    };
+    const row rows[] = {
+        {300, 50, 1200, 110, 110, 3667}, {600, 50, 650, 55, 55, 1834},  {1200, 50, 375, 28, 50, 917},
+        {2400, 50, 238, 14, 50, 459},    {4800, 50, 169, 10, 50, 230},  {9600, 50, 135, 10, 50, 115},
+        {19200, 50, 118, 10, 50, 58},    {38400, 50, 109, 10, 50, 29},  {110, 50, 135, 10, 50, 115},
+        {9600, 0, 85, 10, 10, 115},      {2400, 200, 388, 14, 200, 459},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(std::to_string(r.baud_rate) + " Bd, margin " + std::to_string(r.margin));
+        EXPECT_EQ(r.window, link::answer_window_ms(r.baud_rate, r.margin));
+        EXPECT_EQ(r.quiet, link::quiet_end_ms(r.baud_rate));
+        EXPECT_EQ(r.gap, link::answer_gap_ms(r.baud_rate, r.margin));
+        EXPECT_EQ(r.wire_100, link::wire_time_ms(r.baud_rate, 100));
+    }
+}
+
+TEST_F(standard_test, answer_is_taken_within_its_window_and_ends_as_soon_as_it_is_complete)
+{
+    struct row {
+        const char* name;
+        std::uint32_t baud_rate, mode;
+        std::vector<arrival> arrivals;
+        std::string expected;
+        int returned_after_ms;
+    };
+    const std::string frame = to_hex(long_frame);
+    const row rows[] = {
+        {"acknowledgement: three characters of quiet", 9600, 1, {{40, hex("E5")}}, "E5", 50},
+        {"acknowledgement at 2400", 2400, 1, {{40, hex("E5")}}, "E5", 54},
+        {"silence: the window", 9600, 1, {}, "", 135},
+        {"begins in the window's last millisecond", 9600, 1, {{134, hex("E5")}}, "E5", 144},
+        {"begins after the window", 9600, 1, {{136, hex("E5")}}, "", 135},
+        {"silence at 300", 300, 1, {}, "", 1200},
+        {"collision: until the line is quiet", 9600, 1, {{20, hex("E5")}, {21, hex("A3 1F")}, {29, hex("00")}},
+         "E5 A3 1F 00", 39},
+        {"long frame: complete at its length", 9600, 2, {{30, hex("68 03 03 68 08")}, {35, hex("05 72 7F 16")}},
+         frame, 35},
+        {"long frame: a gap within the margin", 9600, 2, {{30, hex("68 03 03 68 08")}, {79, hex("05 72 7F 16")}},
+         frame, 79},
+        {"long frame: bytes stop past the margin", 9600, 2, {{30, hex("68 03 03 68 08")}, {81, hex("05 72 7F 16")}},
+         "68 03 03 68 08", 80},
+        {"long frame: lone acknowledgement", 9600, 2, {{20, hex("E5")}}, "", 70},
+        {"echo, then the answer", 9600, 1, {{0, snd_nke}, {30, hex("E5")}}, "E5", 40},
+        {"echo alone is no answer", 9600, 1, {{0, snd_nke}}, "", 135},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        line.answers = {r.arrivals};
+        EXPECT_EQ(r.returned_after_ms, exchange(snd_nke, r.mode, r.baud_rate));
+        EXPECT_EQ(r.expected, to_hex(bus.received()));
+        EXPECT_FALSE(t.receive_running);
+    }
+}
+
+TEST_F(standard_test, pauses_switches_the_speed_only_when_it_changes_and_drains_the_send)
+{
+    EXPECT_EQ(0, exchange(snd_nke, link::answer_none, 2400));
+    exchange(snd_nke, link::answer_none, 2400);
+    exchange(snd_nke, link::answer_none, 9600);
+    exchange(snd_nke, link::answer_none, 110);  // runs at 9600 too
+    EXPECT_EQ("speed 2400, discard, write, drain, discard, write, drain, speed 9600, discard, write, drain, "
+              "discard, write, drain, ",
+              line.calls);
+    EXPECT_EQ((std::vector<int>{50, 50, 50, 50}), clock.taken());
+
+    t.timing.pause_ms = 7;
+    clock.sleeps.clear();
+    exchange(snd_nke, link::answer_none, 9600);
+    EXPECT_EQ(std::vector<int>{7}, clock.taken());
+
+    // A device that was away is back at its opening speed: set again.
+    line.calls.clear();
+    line.present = false;
+    EXPECT_EQ(0, exchange(snd_nke, link::answer_short, 9600));
+    line.present = true;
+    exchange(snd_nke, link::answer_none, 9600);
+    EXPECT_EQ("speed 9600, discard, write, drain, ", line.calls);
+}
+
+TEST_F(standard_test, repeats_a_missing_or_invalid_answer_but_never_a_collision)
+{
+    const bytes bad_frame = hex("68 03 03 68 08 05 72 00 16");
+    struct row {
+        const char* name;
+        bytes request;
+        std::uint32_t mode;
+        int retries;
+        std::deque<std::vector<arrival>> answers;
+        std::size_t sends;
+        std::string expected;
+    };
+    const row rows[] = {
+        {"no answer: every repeat", snd_nke, 1, 2, {}, 3, ""},
+        {"answered at the second try", snd_nke, 1, 2, {{}, {{5, hex("E5")}}}, 2, "E5"},
+        {"acknowledged at once", snd_nke, 1, 2, {{{5, hex("E5")}}}, 1, "E5"},
+        {"collision", snd_nke, 1, 2, {{{5, hex("E5 E5")}}}, 1, "E5 E5"},
+        {"invalid frame, then the telegram", req_ud2, 2, 2, {{{5, bad_frame}}, {{5, long_frame}}}, 2,
+         to_hex(long_frame)},
+        {"no repeats configured", req_ud2, 2, 0, {}, 1, ""},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        t.timing.retries = r.retries;
+        line.written.clear();
+        line.answers = r.answers;
+        prepare(r.request, r.mode, 9600);
+        link::transceive_repeating(t, bus);
+        ASSERT_EQ(r.sends, line.written.size());
+        // The same frame again: a REQ_UD2 keeps its frame-count bit.
+        for (const bytes& sent : line.written)
+            EXPECT_EQ(to_hex(r.request), to_hex(sent));
+        EXPECT_EQ(r.expected, to_hex(bus.received()));
+    }
+    t.timing.profile = link::timing_profile::classic;
+    EXPECT_EQ(0, t.retries());
+}
+
+TEST_F(standard_test, collision_wait_lasts_until_the_line_has_been_quiet_for_a_window)
+{
+    prepare(snd_nke, link::answer_short, 9600);
+    line.written_at_us = clock.monotonic_us();
+    line.due = {{20, hex("E5 E5")}, {60, hex("7F")}};
+    const std::int64_t start = clock.monotonic_us();
+    t.collision_wait(bus, clock);
+    EXPECT_EQ(60 + 135, (clock.monotonic_us() - start) / 1000);
+    EXPECT_TRUE(line.due.empty());
+
+    // classic: one second, whatever the line does.
+    t.timing.profile = link::timing_profile::classic;
+    clock.sleeps.clear();
+    t.collision_wait(bus, clock);
+    EXPECT_EQ(std::vector<int>{1000}, clock.taken());
+}
+
+TEST_F(standard_test, traces_name_the_profile_the_window_and_the_time_the_answer_took)
+{
+    ::testing::internal::CaptureStdout();
+    link::set_transceiver_trace(1);
+    link::trace_timing(t.timing);
+    line.answers = {{{40, hex("E5")}}};
+    exchange(snd_nke, link::answer_short, 9600);
+    t.timing.retries = 1;
+    prepare(snd_nke, link::answer_short, 2400);
+    link::transceive_repeating(t, bus);
+    link::trace_timing(link::link_timing{});
+    std::fflush(stdout);
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    for (const char* text : {"link timing standard: pause 50 ms, margin 50 ms, retries 2\n", "window = 135 ms\n",
+                             "answer after 40 ms, complete after 50 ms\n", "window = 238 ms\n",
+                             "ERROR - NO ANSWER within 238 ms\n", "repeat 1 of 1\n", "link timing classic\n"})
+        EXPECT_NE(std::string::npos, out.find(text)) << text << "\nin:\n" << out;
+}
+
+} // namespace
+} // namespace velkor::testing
