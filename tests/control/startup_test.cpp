@@ -116,8 +116,13 @@ TEST_F(startup, IdleDaemonWaitsInOpenWithoutWakingUp)
     const long switches = status_field(p.pid, "voluntary_ctxt_switches");
     testing::eventually(500, [] { return false; });
     EXPECT_EQ(switches, status_field(p.pid, "voluntary_ctxt_switches"));
+#ifdef VELKOR_MEMORY_NOT_MEASURABLE
+    p.stop();
+    GTEST_SKIP() << "idle resident memory not measured: " << VELKOR_MEMORY_NOT_MEASURABLE;
+#else
     EXPECT_LT(status_field(p.pid, "VmRSS"), 4 * 1024);  // kB
     p.stop();
+#endif
 }
 
 } // namespace velkor
