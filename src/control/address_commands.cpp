@@ -142,7 +142,7 @@ void get_address_list(command& c)
         ++progress.count;
         if (c.id != 0) {
             progress.phase = 1;
-            progress.secondary = s.name;
+            progress.secondary.assign(s.name.view());  // the document's field holds 31 characters
             progress.primary.format("%d", s.primary);
             progress.progress.clear();
             results::write_slaves_file(c.d.files, c.id, progress);

@@ -14,7 +14,7 @@ namespace velkor::control {
 inline constexpr int address_slots = 250;
 
 struct address_slot {
-    text<32> name;             // secondary address text; empty when free
+    text<33> name;             // secondary address text, as wide as the command's; empty when free
     std::uint8_t primary = 0;  // 0: free
 };
 

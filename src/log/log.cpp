@@ -32,7 +32,7 @@ void rotate_if_needed(const path_text& path, const path_text& backup, int limit)
     if (::stat(path.c_str(), &st) != 0)
         return;
     if (trace::logging)
-        std::printf("Groesse %s: %d\n", path.c_str(), static_cast<int>(st.st_size));
+        std::printf("Groesse %s: %lld\n", path.c_str(), static_cast<long long>(st.st_size));
     if (st.st_size > static_cast<off_t>(limit)) {
         ::unlink(backup.c_str());
         if (::rename(path.c_str(), backup.c_str()) != 0)

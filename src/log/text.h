@@ -48,7 +48,8 @@ struct text {
         std::size_t n = s.size();
         if (n > capacity() - length)
             n = capacity() - length;
-        std::memcpy(chars.data() + length, s.data(), n);
+        if (n != 0)  // an empty view may carry a null pointer, which memcpy must never see
+            std::memcpy(chars.data() + length, s.data(), n);
         length += n;
         chars[length] = '\0';
         return *this;

@@ -34,6 +34,15 @@ TEST_F(addressing, SetPrimaryAddressTakesTheFirstFreeSlotFromPrimaryStart)
     EXPECT_EQ(1u, main_log().size());
 }
 
+TEST_F(addressing, SecondaryAddressFillingItsWholeFieldIsFoundAgain)
+{
+    const std::string full(32, '7');
+    EXPECT_EQ(10, control::list_assign(d.addresses, full, 10));
+    EXPECT_EQ(0, control::list_assign(d.addresses, full, 10));
+    EXPECT_EQ(10, listed(full));
+    EXPECT_EQ(0, control::list_remove(d.addresses, full));
+}
+
 TEST_F(addressing, SlaveThatDoesNotAnswerLosesItsEntry)
 {
     control::list_assign(d.addresses, "12345678-AAA-1-7", 10);

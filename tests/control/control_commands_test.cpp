@@ -173,4 +173,16 @@ TEST_F(control_commands, MissingFrameFileIsReportedAlways)
     EXPECT_TRUE(bus.sent.empty());
 }
 
+TEST_F(control_commands, FrameFileCommandWithoutAPathFindsNoFile)
+{
+    control::list_assign_manual(d.addresses, "12345678-AAA-1-7", 9, 1);
+    for (const char* name : {"FILE", "FILE:", "XFILE"}) {
+        ::testing::internal::CaptureStdout();
+        run(name, 6);
+        ::testing::internal::GetCapturedStdout();
+        EXPECT_EQ("FILE:  not found", main_log().back()) << name;
+    }
+    EXPECT_TRUE(bus.sent.empty());
+}
+
 } // namespace velkor::testing

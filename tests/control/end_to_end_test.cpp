@@ -39,7 +39,7 @@ struct end_to_end : ::testing::Test {
                                 dir.file("velkor.err"));
         // Records written while the daemon drains the FIFO at start are thrown
         // away: send only once it waits for clients.
-        ASSERT_TRUE(eventually(10000, [&] {
+        ASSERT_TRUE(eventually(30000, [&] {
             return read_file(dir.file("velkor.out")).find("bereit zum Lesen") != std::string::npos;
         }));
     }
@@ -52,7 +52,7 @@ struct end_to_end : ::testing::Test {
         std::memcpy(r.cmd.data(), cmd.data(), std::min(cmd.size(), r.cmd.size()));
         std::memcpy(r.secAdr.data(), sec.data(), sec.size());
         r.id = id;
-        r.br = 38400;
+        r.br = 2400;  // the longer answer time-out of this rate tolerates a loaded or emulated machine
         r.param = param;
         const int fd = ::open(dir.file("fifo").c_str(), O_WRONLY);
         ASSERT_GE(fd, 0);
@@ -74,7 +74,11 @@ struct end_to_end : ::testing::Test {
         return content;
     }
 
-    std::string dev_log() { return read_file(dir.file("mbusLogDev")); }
+    // The daemon logs after it has published the result: wait for the line.
+    bool logged(const std::string& file, const std::string& line)
+    {
+        return eventually(30000, [&] { return read_file(dir.file(file)).find(line) != std::string::npos; });
+    }
 };
 
 struct end_to_end_standard : end_to_end {
@@ -87,12 +91,9 @@ TEST_F(end_to_end, ReadsAMultiTelegramMeterAndDecodesItsRawTelegramsAlike)
 {
     send("GET_DATA", 1);
     const std::string data = await(1);
-    EXPECT_NE(std::string::npos, data.find("\"mbus_id\":\"" + heat + "\""));
+    EXPECT_NE(std::string::npos, data.find("\"mbus_id\":\"" + heat + "\"")) << data;
     EXPECT_NE(std::string::npos, data.find("\"tel\":\"2\", \"rec\":\"5\""));
-    // Logged just after the document is published: on a loaded machine a moment later.
-    EXPECT_TRUE(eventually(5000, [&] {
-        return dev_log().find("GET_DATA: got 2 data-telegram(s) from slave " + heat) != std::string::npos;
-    }));
+    EXPECT_TRUE(logged("mbusLogDev", "GET_DATA: got 2 data-telegram(s) from slave " + heat));
 
     send("GET_RAW_DATA", 2);
     const std::string raw = await(2);
@@ -112,10 +113,9 @@ TEST_F(end_to_end, GivesASlaveAPrimaryAddressAndReachesItThere)
     EXPECT_EQ(R"({"ack_response":"OK","primAdr":"20"})", await(3));
     send("GET_ADDRESS_LIST", 4);
     EXPECT_NE(std::string::npos, await(4, "end").find("\"sec_address\":\"" + heat + "\", \"prim_address\":\"20\""));
-    EXPECT_NE(std::string::npos, read_file(dir.file("mbusLog")).find("SET_PRIMARY_ADDRESS: set slave " + heat +
-                                                                      " to address 20"));
+    EXPECT_TRUE(logged("mbusLog", "SET_PRIMARY_ADDRESS: set slave " + heat + " to address 20"));
     // The meter itself answers at its new address now.
-    EXPECT_NE(std::string::npos, read_file(dir.file("sim.log")).find("10 40 14 54 16"));
+    EXPECT_TRUE(logged("sim.log", "10 40 14 54 16"));
 }
 
 TEST_F(end_to_end, UnavailableSlaveAndFunctionTest)
@@ -124,7 +124,7 @@ TEST_F(end_to_end, UnavailableSlaveAndFunctionTest)
     EXPECT_EQ(R"({"ack_response":"No Answer","primAdr":"NO"})", await(5));
     send("FUNCTION_TEST", 6);
     EXPECT_EQ(R"({"ack_response":"OK","primAdr":"NO"})", await(6));
-    EXPECT_NE(std::string::npos, read_file(dir.file("mbusLog")).find("HALLO_EXT: slave with address 99999999-VLK-1-1 not available"));
+    EXPECT_TRUE(logged("mbusLog", "HALLO_EXT: slave with address 99999999-VLK-1-1 not available"));
 }
 
 TEST_F(end_to_end_standard, SearchesTheBusAndReadsAMeterInTheAnswerWindows)
@@ -140,7 +140,7 @@ TEST_F(end_to_end_standard, SearchesTheBusAndReadsAMeterInTheAnswerWindows)
 
     const std::string trace = read_file(dir.file("velkor.out"));
     EXPECT_NE(std::string::npos, trace.find("link timing standard: pause 50 ms, margin 50 ms, retries 2\n"));
-    EXPECT_NE(std::string::npos, trace.find("window = 109 ms\n"));  // 38400 Bd
+    EXPECT_NE(std::string::npos, trace.find("window = 238 ms\n"));  // 2400 Bd
     EXPECT_NE(std::string::npos, trace.find("repeat 2 of 2\n"));     // the absent slave
     EXPECT_EQ(std::string::npos, trace.find("timeout = ")) << "a classic exchange";
 }

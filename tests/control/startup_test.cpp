@@ -127,8 +127,13 @@ TEST_F(startup, IdleDaemonWaitsWithoutWakingUp)
     ::close(fd);
     ASSERT_TRUE(testing::eventually(5000, [&] { return p.out().find("empfangen: 332") != std::string::npos; }));
     no_wake_up();  // in read, its own write end keeping the FIFO open
+#ifdef VELKOR_MEMORY_NOT_MEASURABLE
+    p.stop();
+    GTEST_SKIP() << "idle resident memory not measured: " << VELKOR_MEMORY_NOT_MEASURABLE;
+#else
     EXPECT_LT(status_field(p.pid, "VmRSS"), 4 * 1024);  // kB
     p.stop();
+#endif
 }
 
 } // namespace velkor

@@ -190,6 +190,17 @@ TEST(header, timestamp_rounding)
     }
 }
 
+TEST(header, timestamps_after_2038)
+{
+    // 2^31 s, where a 32-bit time_t wraps to 1901, and a day in 2100.
+    for (const long long seconds : {2147483648LL, 4102444800LL + 86400}) {
+        std::tm t{};
+        get_timestamp(0, t, static_cast<std::time_t>(seconds));
+        EXPECT_EQ(seconds, static_cast<long long>(timegm(&t)) - t.tm_gmtoff) << seconds;
+        EXPECT_GE(t.tm_year, 138);
+    }
+}
+
 TEST(header, unit_names)
 {
     const char* times[] = {"second", "minute", "hour", "day"};

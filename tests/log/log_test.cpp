@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "log/log.h"
 #include "log/trace.h"
@@ -84,6 +85,18 @@ TEST_F(log_fixture, ZeroLimitsKeepNewestEntryAndOneBackup)
         EXPECT_EQ(1u, lines(file(name)));
         EXPECT_NE(std::string::npos, testing::read_file(dir.file(name) + ".bac").find("second"));
     }
+}
+
+TEST_F(log_fixture, LogBeyondTwoGibibytesIsStillRotated)
+{
+    // Sparse: takes no disk space, but its size needs a 64-bit off_t.
+    testing::write_file(dir.file("mbusLogDev"), "old\n");
+    ASSERT_EQ(0, ::truncate(dir.file("mbusLogDev").c_str(), static_cast<off_t>(3LL << 30)));
+    log::log_write(settings, "m", 1, 2, "entry");
+    struct stat st {};
+    ASSERT_EQ(0, ::stat(dir.file("mbusLogDev.bac").c_str(), &st));
+    EXPECT_EQ(3LL << 30, static_cast<long long>(st.st_size));
+    EXPECT_EQ(1u, lines(file("mbusLogDev")));
 }
 
 TEST_F(log_fixture, MissingDirectoryLosesEntriesSilently)
