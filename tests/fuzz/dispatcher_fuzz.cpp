@@ -53,8 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     control::dispatch_command(*d, r);
     // A readout cut short by a bad telegram keeps its unfinished document
     // open until the next one starts; this daemon ends here.
-    if (d->files.temp)
-        std::fclose(d->files.temp);
+    if (d->files.temp.fd >= 0)
+        results::doc_discard(d->files.temp);
     if (r.id != 0) {
         const std::string result = dir + "/mbus_" + std::to_string(r.id);
         fuzz::require_json_file(result);
