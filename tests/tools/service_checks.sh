@@ -24,7 +24,13 @@ package)
   command -v dpkg-shlibdeps >/dev/null || skip "dpkg-shlibdeps (dpkg-dev) is missing"
   (cd "$build" && cpack -G DEB -B "$work" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log" >&2; exit 1; }
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
-  "$source/packaging/check-deb" "$work"/velkor_*.deb "$(dpkg --print-architecture)" "$version"
+  # The architecture of the programs built, which a cross build does not share with this machine.
+  case "$(sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=//p' "$build/CMakeCache.txt")" in
+    *toolchain-armhf*) arch=armhf ;;
+    *toolchain-aarch64*) arch=arm64 ;;
+    *) arch=$(dpkg --print-architecture) ;;
+  esac
+  "$source/packaging/check-deb" "$work"/velkor_*.deb "$arch" "$version"
   ;;
 unit)
   command -v systemd-analyze >/dev/null || skip "systemd-analyze is missing"
