@@ -287,21 +287,29 @@ void* window_thread(void* arg)
     return nullptr;
 }
 
+// Running before the thread exists, so a thread that has not begun yet is
+// never taken for one that has finished.
+bool start_receive_thread(transceiver& t, pthread_t& thread, void* (*body)(void*), void* job)
+{
+    t.stop_requested.store(false);
+    t.receive_running.store(true);
+    const int rc = ::pthread_create(&thread, nullptr, body, job);
+    if (rc == 0)
+        return true;
+    t.receive_running.store(false);
+    if (trace::transceiver)
+        std::fprintf(stderr, "Fehler Threaderzeugung time-thread: %s\n", std::strerror(rc));
+    return false;
+}
+
 } // namespace
 
 answer_timing receive_in_window(transceiver& t, bus_context& bus, std::int64_t sent_at_us)
 {
-    t.stop_requested.store(false);
-    t.receive_running.store(true);
     window_job job{t, bus, sent_at_us, {}};
     pthread_t thread;
-    const int rc = ::pthread_create(&thread, nullptr, window_thread, &job);
-    if (rc != 0) {
-        t.receive_running.store(false);
-        if (trace::transceiver)
-            std::fprintf(stderr, "Fehler Threaderzeugung time-thread: %s\n", std::strerror(rc));
+    if (!start_receive_thread(t, thread, window_thread, &job))
         return job.result;
-    }
     // The thread ends by itself at the latest when its window and the longest
     // answer have passed; the bound here only covers a line that hangs.
     const int backstop_ms = answer_window_ms(bus.baud_rate, t.timing.margin_ms) +
@@ -320,19 +328,10 @@ bool receive_answer(transceiver& t, bus_context& bus)
 {
     const std::int64_t start_us = t.clock.monotonic_us();
 
-    // Running before the thread exists, so a thread that has not begun yet is
-    // never taken for one that has finished.
-    t.stop_requested.store(false);
-    t.receive_running.store(true);
     receive_job job{t, bus};
     pthread_t thread;
-    const int rc = ::pthread_create(&thread, nullptr, receive_thread, &job);
-    if (rc != 0) {
-        t.receive_running.store(false);
-        if (trace::transceiver)
-            std::fprintf(stderr, "Fehler Threaderzeugung time-thread: %s\n", std::strerror(rc));
+    if (!start_receive_thread(t, thread, receive_thread, &job))
         return false;
-    }
 
     const int slice = t.timeout_ms / 10;
     bool answered = false;
