@@ -27,9 +27,10 @@ void report(const tcp_port& port, const char* message)
         log::log_write(*port.log, "tcp", __LINE__, 1, message);
 }
 
+// A connect cut short because the daemon is ending lost nothing.
 void report_lost(tcp_port& port, const char* reason)
 {
-    if (port.lost)
+    if (port.lost || stop::is_requested())
         return;
     port.lost = true;
     text<400> message;
@@ -119,7 +120,7 @@ int connect_gateway(const tcp_port& port, text<128>& reason)
         // gateway that got a new address is found again.
         addrinfo hints{};
         hints.ai_socktype = SOCK_STREAM;
-        hints.ai_flags = AI_ADDRCONFIG | AI_NUMERICSERV;
+        hints.ai_flags = AI_NUMERICSERV;
         text<8> service;
         service.format("%d", number);
         addrinfo* found = nullptr;

@@ -46,11 +46,11 @@ struct installation {
         ASSERT_TRUE(eventually(10000, [&] { return read_file(dir.file("sim.out")).find("ready") != std::string::npos; }));
     }
 
-    // velkor-sim as a gateway; port 0 takes a free one.
+    // velkor-sim as a gateway with an echoing converter behind it; port 0 takes a free one.
     void start_gateway(const std::string& port = "0", const std::string& link_timing = "classic")
     {
         write_file(dir.file("sim.out"), "");
-        start_sim(read_file(demo_bus), {}, {"--tcp", port, "--baud", "9600"});
+        start_sim("line echo\n" + read_file(demo_bus), {}, {"--tcp", port, "--baud", "9600"});
         ASSERT_TRUE(eventually(10000, [&] { return read_file(dir.file("sim.out")).find('\n') != std::string::npos; }));
         const std::string ready = read_file(dir.file("sim.out"));
         line = ready.substr(6, ready.find('\n') - 6);  // "ready tcp://127.0.0.1:PORT"
