@@ -10,7 +10,7 @@
 namespace velkor::control {
 
 struct command_record {
-    std::array<char, 256> bus{};    // contains "ttyS": serial line; else a file path
+    std::array<char, 256> bus{};    // the configured line or a file path: link/line_choice.h
     std::int32_t id = 0;            // result file "mbus_<id>"; 0: none
     std::int32_t br = 0;            // baud rate
     std::array<char, 32> secAdr{};  // secondary address text

@@ -5,6 +5,7 @@
 #include "control/command.h"
 #include "link/checks.h"
 #include "link/frames.h"
+#include "link/line_choice.h"
 #include "log/trace.h"
 
 namespace velkor::control {
@@ -122,8 +123,14 @@ void dispatch_command(daemon_state& d, const command_record& record)
     command c(d, record);
     d.bus.bus_name.assign(c.bus.view());
     d.bus.baud_rate = static_cast<std::uint32_t>(c.br);
-    if (trace::control)
+    const link::line_match match = link::match_bus_name(d.bus.bus_name.c_str(), d.config.serial_port_name.c_str());
+    d.bus.line = link::line_for(match);
+    if (trace::control) {
         std::printf("BUS = %s\n", d.bus.bus_name.c_str());
+        text<320> line;
+        link::describe_line(match, d.config.serial_port_name.c_str(), line);
+        std::printf("LINE = %s\n", line.c_str());
+    }
 
     const std::string_view n = c.name.view();
     if (n == "FUNCTION_TEST")

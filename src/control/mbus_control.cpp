@@ -9,6 +9,7 @@
 #include "control/daemon.h"
 #include "control/dispatcher.h"
 #include "control/fifo.h"
+#include "link/configured_line.h"
 #include "link/transceiver.h"
 #include "log/stop.h"
 #include "log/trace.h"
@@ -77,7 +78,7 @@ struct daemon_sink final : control::record_sink {
 
 // Large, and alive for the whole process.
 control::daemon_state state;
-port::serial_port serial;
+link::configured_line bus_0_line{system_clock()};
 
 // The safe point after a stop request: no receive runs any more (each is
 // joined before its exchange returns), so the line goes back to the settings
@@ -85,7 +86,7 @@ port::serial_port serial;
 int end_daemon()
 {
     const int number = stop::requested.load();
-    port::serial_close(serial, state.config.serial_port_name.c_str());
+    link::close_configured_line(bus_0_line);
     results::remove_temporary_files(state.files);
     text<64> message;
     message.format("velkor: ended by signal %d", number);
@@ -130,8 +131,7 @@ int main(int argc, char** argv)
     }
     control::drain_command_fifo(fifo, !existed);
 
-    port::serial_open(serial, state.config.serial_port_name.c_str(), state.log);
-    link::serial_line line(serial, state.config.serial_port_name.c_str());
+    link::line_io& line = link::open_configured_line(bus_0_line, state.config.serial_port_name.c_str(), state.log);
     link::transceiver transceiver(line, system_clock());
     transceiver.timing = state.config.timing;
     link::trace_timing(transceiver.timing);

@@ -18,8 +18,14 @@ enum answer_mode : std::uint32_t {
     answer_long = 2,   // a long frame
 };
 
+// The line a command goes over, chosen once from its bus name by the
+// dispatcher (link/line_choice.h): the configured line of bus_0, or the file
+// transport with the bus name as its path.
+enum class line_choice { configured, file };
+
 struct bus_context {
-    text<512> bus_name;  // contains "ttyS": the serial line; else a file path
+    text<512> bus_name;
+    line_choice line = line_choice::configured;
     std::uint32_t baud_rate = 0;
     std::uint32_t answer_mode = answer_none;
     std::array<std::uint8_t, bus_buffer_size> send_buffer{};
@@ -45,7 +51,7 @@ private:
     }
 };
 
-// Whether the bus name selects the serial line.
-inline bool is_serial_bus(const bus_context& bus) { return bus.bus_name.view().find("ttyS") != std::string_view::npos; }
+// Whether the command goes over the configured line, not the file transport.
+inline bool on_configured_line(const bus_context& bus) { return bus.line == line_choice::configured; }
 
 } // namespace velkor::link

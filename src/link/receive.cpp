@@ -189,7 +189,7 @@ void* receive_thread(void* arg)
         std::printf("Thread %lX gestartet\n", thread_number(pthread_self()));
 
     bool completed = true;
-    if (is_serial_bus(job.bus))
+    if (on_configured_line(job.bus))
         completed = collect_from_line(job.t, job.bus);
     else
         collect_from_file(job.bus);
@@ -272,7 +272,7 @@ void collect_in_window(window_job& job)
 void* window_thread(void* arg)
 {
     auto& job = *static_cast<window_job*>(arg);
-    if (is_serial_bus(job.bus)) {
+    if (on_configured_line(job.bus)) {
         collect_in_window(job);
     } else {
         collect_from_file(job.bus);

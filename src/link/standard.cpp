@@ -24,7 +24,7 @@ void transceive_standard(transceiver& t, bus_context& bus)
     if (ending(t, bus))
         return;
     bus.clear_receive();
-    if (is_serial_bus(bus) && !t.line.ready()) {
+    if (on_configured_line(bus) && !t.line.ready()) {
         t.speed_set = 0;
         if (trace::transceiver && bus.answer_mode != answer_none)
             std::puts("ERROR - NO ANSWER");
@@ -38,7 +38,7 @@ void transceive_standard(transceiver& t, bus_context& bus)
     }
 
     const auto frame = bus.sent();
-    if (is_serial_bus(bus)) {
+    if (on_configured_line(bus)) {
         t.line.discard_input();
         // A device that went away comes back at its opening speed.
         if (t.line.write(frame) < 0)
@@ -80,7 +80,7 @@ void transceiver::collision_wait(const bus_context& bus, velkor::clock& c)
         return;
     }
     const std::int64_t quiet_us = answer_window_ms(bus.baud_rate, timing.margin_ms) * 1000LL;
-    if (!is_serial_bus(bus)) {
+    if (!on_configured_line(bus)) {
         c.sleep_ms(whole_ms(quiet_us));
         return;
     }

@@ -70,7 +70,7 @@ void transceiver::transceive(bus_context& bus)
     bus.clear_receive();
     // An adapter pulled and plugged in again, or missing at start, is taken
     // up here; while it is away the exchange has no answer.
-    if (is_serial_bus(bus) && !line.ready()) {
+    if (on_configured_line(bus) && !line.ready()) {
         if (trace::transceiver && bus.answer_mode != answer_none)
             std::puts("ERROR - NO ANSWER");
         return;
@@ -80,7 +80,7 @@ void transceiver::transceive(bus_context& bus)
     // Whether all of it went out is not checked: a short write ends without an answer.
     // A late answer to an earlier request, or its echo, must not pass for this one's.
     const auto frame = bus.sent();
-    if (is_serial_bus(bus)) {
+    if (on_configured_line(bus)) {
         line.discard_input();
         line.write(frame);
     } else {

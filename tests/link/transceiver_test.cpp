@@ -471,6 +471,7 @@ TEST_F(transceiver_test, file_transport_writes_the_request_and_reads_the_file_ba
     temp_dir dir;
     const std::string path = dir.file("bus");
     bus.bus_name.assign(path);
+    bus.line = link::line_choice::file;
 
     write_file(path, "0123456789");
     exchange(req_ud2, link::answer_long, 2400);

@@ -1,6 +1,7 @@
 // The daemon on a line that behaves like a wire: answers in pieces, an
 // echoing converter, an adapter pulled and plugged in again, a device that
-// comes late, and a bus name that would block.
+// comes late, a bus name that would block, a device named by its by-id link,
+// and a TCP gateway that goes away and comes back.
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,23 +29,41 @@ struct installation {
     process sim;
     process daemon;
     const std::string link = dir.file("ttyS-sim");
+    std::string line = link;  // bus_0, and the bus of the records
 
-    void start_sim(const std::string& bus_text, const std::vector<std::string>& options = {})
+    // `line_options` stand in for the pty link.
+    void start_sim(const std::string& bus_text, const std::vector<std::string>& options = {},
+                   const std::vector<std::string>& line_options = {})
     {
         write_file(dir.file("test.bus"), bus_text);
-        std::vector<std::string> argv{built_program("velkor-sim"), "--bus", dir.file("test.bus"), "--link", link,
-                                      "--log", dir.file("sim.log")};
+        std::vector<std::string> argv{built_program("velkor-sim"), "--bus", dir.file("test.bus"), "--log",
+                                      dir.file("sim.log")};
         argv.insert(argv.end(), options.begin(), options.end());
+        if (line_options.empty())
+            argv.insert(argv.end(), {"--link", link});
+        argv.insert(argv.end(), line_options.begin(), line_options.end());
         sim = process::start(argv, dir.file("sim.out"), dir.file("sim.err"));
         ASSERT_TRUE(eventually(10000, [&] { return read_file(dir.file("sim.out")).find("ready") != std::string::npos; }));
     }
+
+    // velkor-sim as a gateway with an echoing converter behind it; port 0 takes a free one.
+    void start_gateway(const std::string& port = "0", const std::string& link_timing = "classic")
+    {
+        write_file(dir.file("sim.out"), "");
+        start_sim("line echo\n" + read_file(demo_bus), {}, {"--tcp", port, "--baud", "9600"});
+        ASSERT_TRUE(eventually(10000, [&] { return read_file(dir.file("sim.out")).find('\n') != std::string::npos; }));
+        const std::string ready = read_file(dir.file("sim.out"));
+        line = ready.substr(6, ready.find('\n') - 6);  // "ready tcp://127.0.0.1:PORT"
+        timing = link_timing;
+    }
+    std::string timing = "classic";
 
     void start_daemon()
     {
         ::mkdir(dir.file("out").c_str(), 0700);
         write_file(dir.file("mbus.conf"), "path_input=" + dir.file("fifo") + " path_output=" + dir.file("out") +
                                               "\npath_mbusLog=" + dir.path + " log_size=100000 log_size_dev=100000\n" +
-                                              "bus_0=" + link + " primary_start=20\n");
+                                              "bus_0=" + line + " primary_start=20 link_timing=" + timing + "\n");
         daemon = process::start({built_program("velkor"), "--config", dir.file("mbus.conf")}, dir.file("velkor.out"),
                                 dir.file("velkor.err"));
         struct stat st;
@@ -53,7 +73,7 @@ struct installation {
     void send(const std::string& cmd, int id, int br = 38400, const std::string& bus = "")
     {
         control::command_record r;
-        const std::string name = bus.empty() ? link : bus;
+        const std::string name = bus.empty() ? line : bus;
         std::memcpy(r.bus.data(), name.data(), name.size());
         std::memcpy(r.cmd.data(), cmd.data(), std::min(cmd.size(), r.cmd.size()));
         std::memcpy(r.secAdr.data(), heat.data(), heat.size());
@@ -187,6 +207,67 @@ TEST(line, fifo_nobody_reads_as_bus_name_does_not_stop_the_daemon)
     bus.send("HALLO", 2);
     EXPECT_NE(std::string::npos, bus.await(2).find(ok));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+}
+
+TEST(line, device_named_by_its_by_id_link)
+{
+    installation bus;
+    bus.start_sim(read_file(demo_bus));
+    // As udev names an adapter: a device node without "ttyS" and a link that names the adapter.
+    namespace fs = std::filesystem;
+    const std::string usb = bus.dir.file("ttyUSB0"), by_id = bus.dir.file("by-id/usb-VLK_M-Bus_Master_0042-if00-port0");
+    fs::create_symlink(fs::read_symlink(bus.link), usb);
+    fs::create_directory(bus.dir.file("by-id"));
+    fs::create_symlink("../ttyUSB0", by_id);
+    bus.line = usb;
+    bus.start_daemon();
+    int id = 0;
+    for (const std::string& name : {usb, by_id}) {
+        bus.send("HALLO", ++id, 38400, name);
+        EXPECT_NE(std::string::npos, bus.await(id).find(ok)) << name;
+    }
+}
+
+TEST(line, gateway_reads_and_searches_in_the_standard_windows)
+{
+    installation bus;
+    bus.start_gateway("0", "standard");
+    bus.start_daemon();
+    bus.send("GET_DATA", 1, 9600);
+    EXPECT_NE(std::string::npos, bus.await(1).find("\"tel\":\"2\", \"rec\":\"5\""));
+    bus.send("SLAVE_SEARCH", 2, 9600);
+    const std::string list = bus.await(2, "\"state\":\"end\"");
+    EXPECT_EQ(3u, count(list, "\"sec_address\"")) << list;
+}
+
+TEST(line, gateway_that_drops_the_connection_and_comes_back)
+{
+    installation bus;
+    bus.start_gateway();
+    const std::string port = bus.line.substr(bus.line.rfind(':') + 1);
+    bus.start_daemon();
+    bus.send("GET_DATA", 1, 9600);
+    EXPECT_NE(std::string::npos, bus.await(1).find("\"records\""));
+
+    // Dropped between two commands, and back before the next: that one is served.
+    ::kill(bus.sim.pid, SIGHUP);
+    ASSERT_TRUE(eventually(10000, [&] { return read_file(bus.dir.file("sim.log")).find("plugged in") != std::string::npos; }));
+    bus.send("HALLO", 2, 9600);
+    EXPECT_NE(std::string::npos, bus.await(2).find(ok));
+
+    // Away for two commands: one entry, none for the attempts that found it away.
+    bus.sim.stop();
+    bus.send("HALLO", 3, 9600);
+    bus.send("HALLO", 4, 9600);
+    EXPECT_TRUE(no_answer_logged(bus, 2));
+    bus.start_gateway(port);
+    bus.send("HALLO", 5, 9600);
+    EXPECT_NE(std::string::npos, bus.await(5).find(ok));
+    const std::string log = bus.log();
+    const std::string gateway = "TCP: 127.0.0.1:" + port;
+    EXPECT_EQ(2u, count(log, gateway + " lost: closed by the gateway")) << log;
+    EXPECT_EQ(2u, count(log, gateway + " open again")) << log;
+    EXPECT_EQ(4u, count(log, "TCP:")) << log;
 }
 
 } // namespace

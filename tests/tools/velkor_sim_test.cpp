@@ -234,6 +234,9 @@ TEST(velkor_sim, refuses_bad_files_and_link_names_with_status_2)
         {{prog, "--bus", demo_bus, "--link", dir.file("ttyS-x"), "--fast"}, "unknown argument"},
         {{prog, "--bus", demo_bus, "--link", dir.file("ttyS-x"), "--delivery", "chunks:0:5"}, "--delivery takes"},
         {{prog, "--bus", demo_bus, "--link", dir.file("ttyS-x"), "--delivery=slow"}, "--delivery takes"},
+        {{prog, "--bus", demo_bus, "--link", dir.file("ttyS-x"), "--tcp", "0"}, "exclude each other"},
+        {{prog, "--bus", demo_bus, "--tcp", "65536"}, "--tcp takes"},
+        {{prog, "--bus", demo_bus, "--tcp", "0", "--baud", "fast"}, "--baud takes"},
     };
     for (const auto& c : cases) {
         child_process sim(c.args);

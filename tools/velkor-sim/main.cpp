@@ -15,6 +15,7 @@
 #include "model/frame_splitter.h"
 #include "model/meter_bus.h"
 #include "pty_link.h"
+#include "tcp_gateway.h"
 #include "velkor_version.h"
 
 namespace {
@@ -49,12 +50,17 @@ struct delivery {
 void usage(std::FILE* out)
 {
     std::fputs("usage: velkor-sim --bus FILE --link PATH [--log FILE] [--delivery MODE]\n"
+               "       velkor-sim --bus FILE --tcp PORT [--baud N] [--log FILE] [--delivery MODE]\n"
                "       velkor-sim --bus FILE --check\n"
                "Plays the meters of the bus file on a pseudo-terminal reached through the\n"
-               "symlink PATH (its name must contain \"ttyS\"). Prints \"ready\" once the\n"
-               "symlink exists; logs every frame to stderr or the --log file.\n"
+               "symlink PATH (its name must contain \"ttyS\"), or as a TCP gateway. Prints\n"
+               "\"ready\" once the symlink exists (\"ready tcp://127.0.0.1:PORT\" once it\n"
+               "listens); logs every frame to stderr or the --log file.\n"
                "  --bus FILE    the meters and their telegrams (see README)\n"
                "  --link PATH   where to put the symlink to the pty, e.g. /tmp/ttyS-sim\n"
+               "  --tcp PORT    serve the bus on 127.0.0.1:PORT instead, one client at a\n"
+               "                time (0: a free port)\n"
+               "  --baud N      the gateway's line speed with --tcp (default 2400)\n"
                "  --log FILE    append the frame log to FILE instead of stderr\n"
                "  --delivery MODE  paced (default: byte by byte, 11 bits per byte at the line\n"
                "                speed), whole (each answer in one write) or chunks:N:MS\n"
@@ -62,8 +68,8 @@ void usage(std::FILE* out)
                "  --check       only read the bus file and list its meters\n"
                "  --help        this text\n"
                "  --version     the version\n"
-               "SIGHUP unplugs the line: the pty and the symlink go, and half a second\n"
-               "later a new pty is served at the same symlink.\n",
+               "SIGHUP unplugs the line: the pty and the symlink go (the gateway drops its\n"
+               "client and stops listening), and half a second later the line is back.\n",
                out);
 }
 
@@ -71,6 +77,8 @@ struct options {
     std::string bus_file;
     std::string link_path;
     std::string log_file;
+    int tcp_port = -1;  // -1: the pty
+    std::uint32_t baud_rate = 2400;
     bool check = false;
     delivery answers;
 };
@@ -91,6 +99,21 @@ bool read_delivery(std::string_view text, delivery& d)
     d.chunk_bytes = static_cast<int>(n);
     d.chunk_ms = static_cast<int>(ms);
     return true;
+}
+
+// --tcp PORT or --baud N.
+bool read_number(std::string_view name, const std::string& value, options& o)
+{
+    unsigned n = 0;
+    char end = 0;
+    if (std::sscanf(value.c_str(), "%u%c", &n, &end) != 1)
+        return false;
+    if (name == "--tcp") {
+        o.tcp_port = static_cast<int>(n);
+        return n <= 65535;
+    }
+    o.baud_rate = n;
+    return n >= 300 && n <= 38400;
 }
 
 // 0, or exit_usage after a message.
@@ -125,6 +148,13 @@ int read_options(int argc, char** argv, options& o)
                 usage(stderr);
                 return exit_usage;
             }
+        } else if (name == "--tcp" || name == "--baud") {
+            if (!take_value() || !read_number(name, value, o)) {
+                std::fprintf(stderr, "velkor-sim: %s takes %s\n", std::string(name).c_str(),
+                             name == "--tcp" ? "a port 0 to 65535" : "a baud rate 300 to 38400");
+                usage(stderr);
+                return exit_usage;
+            }
         } else if (name == "--bus" || name == "--link" || name == "--log") {
             if (!take_value() || value.empty()) {
                 std::fprintf(stderr, "velkor-sim: %s needs a value\n", std::string(name).c_str());
@@ -138,12 +168,14 @@ int read_options(int argc, char** argv, options& o)
             return exit_usage;
         }
     }
-    if (o.bus_file.empty() || (!o.check && o.link_path.empty())) {
-        std::fprintf(stderr, "velkor-sim: %s\n", o.bus_file.empty() ? "--bus is missing" : "--link is missing");
+    const bool tcp = o.tcp_port >= 0;
+    if (o.bus_file.empty() || (!o.check && o.link_path.empty() == !tcp)) {
+        std::fprintf(stderr, "velkor-sim: %s\n",
+                     o.bus_file.empty() ? "--bus is missing" : tcp ? "--link and --tcp exclude each other" : "--link is missing");
         usage(stderr);
         return exit_usage;
     }
-    if (!o.check && o.link_path.find("ttyS") == std::string::npos) {
+    if (!o.check && !tcp && o.link_path.find("ttyS") == std::string::npos) {
         std::fprintf(stderr, "velkor-sim: the link name %s must contain \"ttyS\" for the daemon to take it as its "
                              "serial line\n",
                      o.link_path.c_str());
@@ -228,19 +260,28 @@ void advance(timespec& t, long long ns)
     t.tv_nsec = static_cast<long>(ns % 1000000000LL);
 }
 
+// Where requests come from and answers go: the pty, or the gateway's client.
+struct line_end {
+    pty_link* pty = nullptr;
+    tcp_gateway* tcp = nullptr;
+    int fd() const { return pty ? pty->master : tcp->client; }
+    // The speed the daemon set on the pty; a gateway keeps its own.
+    std::uint32_t speed() const { return pty ? line_speed(*pty) : tcp->baud_rate; }
+};
+
 // Paced on a fixed schedule, so a late wake-up does not stretch the answer.
-bool deliver(const pty_link& link, const byte_string& bytes, const delivery& how)
+bool deliver(const line_end& link, const byte_string& bytes, const delivery& how)
 {
     if (how.kind == delivery::whole)
-        return write_all(link.master, bytes);
-    const std::uint32_t baud = line_speed(link) ? line_speed(link) : 9600;
+        return write_all(link.fd(), bytes);
+    const std::uint32_t baud = link.speed() ? link.speed() : 9600;
     const std::size_t step = how.kind == delivery::paced ? 1 : static_cast<std::size_t>(how.chunk_bytes);
     const long long gap_ns = how.kind == delivery::paced ? 11LL * 1000000000LL / baud : how.chunk_ms * 1000000LL;
     timespec next{};
     ::clock_gettime(CLOCK_MONOTONIC, &next);
     for (std::size_t at = 0; at < bytes.size(); at += step) {
         const std::size_t n = std::min(step, bytes.size() - at);
-        if (!write_all(link.master, byte_string(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+        if (!write_all(link.fd(), byte_string(bytes.begin() + static_cast<std::ptrdiff_t>(at),
                                                 bytes.begin() + static_cast<std::ptrdiff_t>(at + n))))
             return false;
         advance(next, gap_ns * (how.kind == delivery::paced ? static_cast<long long>(n) : 1));
@@ -264,7 +305,7 @@ long long reaction_us(int delay_ms, std::uint32_t baud_rate)
     return shortest >= longest ? shortest : shortest + (seed >> 8) % (longest - shortest + 1);
 }
 
-void serve_frames(meter_bus& bus, pty_link& link, frame_splitter& splitter, const delivery& how)
+void serve_frames(meter_bus& bus, const line_end& link, frame_splitter& splitter, const delivery& how)
 {
     byte_string frame, dropped;
     while (next_frame(splitter, frame, dropped)) {
@@ -275,8 +316,8 @@ void serve_frames(meter_bus& bus, pty_link& link, frame_splitter& splitter, cons
         log_line("rx", hex_text(frame));
         timespec heard{};
         ::clock_gettime(CLOCK_MONOTONIC, &heard);
-        const bus_answer answer = answer_frame(bus, frame, line_speed(link));
-        const long long delay_us = answer.bytes.empty() ? 0 : reaction_us(answer.delay_ms, line_speed(link));
+        const bus_answer answer = answer_frame(bus, frame, link.speed());
+        const long long delay_us = answer.bytes.empty() ? 0 : reaction_us(answer.delay_ms, link.speed());
         log_line("--", answer.note + (answer.bytes.empty() ? std::string()
                                                              : "; answer after " + std::to_string(delay_us) + " us"));
         if (!answer.bytes.empty()) {
@@ -296,12 +337,18 @@ void serve_frames(meter_bus& bus, pty_link& link, frame_splitter& splitter, cons
         log_line("rx", hex_text(dropped) + "  (no frame, dropped)");
 }
 
+std::string gateway_name(const tcp_gateway& gateway) { return "tcp://127.0.0.1:" + std::to_string(gateway.port); }
+
 // Like an adapter pulled out and plugged in again: the pty and the symlink
-// go, and after half a second a new pty is there under the same name.
-bool replug(pty_link& link)
+// go, and after half a second a new pty is there under the same name. A
+// gateway drops its client and refuses connections for that time.
+bool replug(line_end& link)
 {
-    const std::string path = link.link_path;
-    close_pty_link(link);
+    const std::string path = link.pty ? link.pty->link_path : gateway_name(*link.tcp);
+    if (link.pty)
+        close_pty_link(*link.pty);
+    else
+        close_tcp_gateway(*link.tcp);
     log_line("==", "unplugged " + path);
     unplug_requested = 0;
     timespec at{};
@@ -310,15 +357,15 @@ bool replug(pty_link& link)
     if (!wait_until(at) && stop_signal)
         return false;
     std::string reason;
-    if (open_pty_link(link, path, reason) != 0) {
+    if (link.pty ? open_pty_link(*link.pty, path, reason) != 0 : open_tcp_gateway(*link.tcp, link.tcp->port, reason) != 0) {
         log_line("!!", reason);
         return false;
     }
-    log_line("==", "plugged in " + path + " -> " + link.slave_name);
+    log_line("==", "plugged in " + path + (link.pty ? " -> " + link.pty->slave_name : std::string()));
     return true;
 }
 
-int run(meter_bus& bus, pty_link& link, const delivery& how)
+int run(meter_bus& bus, line_end& link, const delivery& how)
 {
     frame_splitter splitter;
     int quiet_ms = 0;
@@ -330,16 +377,27 @@ int run(meter_bus& bus, pty_link& link, const delivery& how)
             quiet_ms = 0;
             continue;
         }
-        pollfd p{link.master, POLLIN, 0};
+        pollfd p[2] = {{link.fd(), POLLIN, 0}, {link.tcp ? link.tcp->listener : -1, POLLIN, 0}};
         const int slice_ms = 100;
-        const int ready = ::poll(&p, 1, slice_ms);
+        int ready = ::poll(p, 2, slice_ms);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
             log_line("!!", std::string("poll: ") + std::strerror(errno));
             return exit_failure;
         }
-        if (ready == 0 || !(p.revents & POLLIN)) {
+        if (p[1].revents & POLLIN) {
+            const int before = link.fd();
+            const std::string note = accept_client(*link.tcp);
+            if (!note.empty())
+                log_line("==", note);
+            if (link.fd() != before)
+                splitter = {};
+            --ready;
+        }
+        // A client that reset the connection may show no input, only the error.
+        const short readable = link.tcp ? POLLIN | POLLHUP | POLLERR : POLLIN;
+        if (ready == 0 || !(p[0].revents & readable)) {
             if (ready > 0)
                 ::usleep(slice_ms * 1000);  // hang-up without data: do not spin
             quiet_ms += slice_ms;
@@ -351,7 +409,13 @@ int run(meter_bus& bus, pty_link& link, const delivery& how)
             continue;
         }
         std::uint8_t buffer[512];
-        const ssize_t n = ::read(link.master, buffer, sizeof buffer);
+        const ssize_t n = ::read(link.fd(), buffer, sizeof buffer);
+        if (link.tcp && (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))) {
+            log_line("==", "client left");
+            drop_client(*link.tcp);
+            splitter = {};
+            continue;
+        }
         if (n <= 0) {
             if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) {
                 log_line("!!", std::string("read: ") + std::strerror(errno));
@@ -361,7 +425,7 @@ int run(meter_bus& bus, pty_link& link, const delivery& how)
             continue;
         }
         quiet_ms = 0;
-        if (bus.line.echo && !write_all(link.master, byte_string(buffer, buffer + n)))
+        if (bus.line.echo && !write_all(link.fd(), byte_string(buffer, buffer + n)))
             log_line("!!", std::string("echo failed: ") + std::strerror(errno));
         feed(splitter, std::span<const std::uint8_t>(buffer, static_cast<std::size_t>(n)));
         serve_frames(bus, link, splitter, how);
@@ -406,22 +470,32 @@ int main(int argc, char** argv)
         ::sigaction(s, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    pty_link link;
+    pty_link pty;
+    tcp_gateway gateway;
+    gateway.baud_rate = o.baud_rate;
+    line_end link;
     std::string reason;
-    if (open_pty_link(link, o.link_path, reason) != 0) {
+    if (o.tcp_port >= 0 ? open_tcp_gateway(gateway, o.tcp_port, reason) != 0 : open_pty_link(pty, o.link_path, reason) != 0) {
         std::fprintf(stderr, "velkor-sim: %s\n", reason.c_str());
         return exit_failure;
     }
-    log_line("==", "bus " + o.bus_file + " on " + o.link_path + " -> " + link.slave_name);
+    if (o.tcp_port >= 0) {
+        link.tcp = &gateway;
+        log_line("==", "bus " + o.bus_file + " on " + gateway_name(gateway) + " at " + std::to_string(o.baud_rate) + " Bd");
+    } else {
+        link.pty = &pty;
+        log_line("==", "bus " + o.bus_file + " on " + o.link_path + " -> " + pty.slave_name);
+    }
     for (const meter& m : bus.meters)
         log_line("==", meter_summary(m));
     if (!line_summary(bus.line).empty())
         log_line("==", line_summary(bus.line));
-    std::fputs("ready\n", stdout);
+    std::fputs(link.tcp ? ("ready " + gateway_name(gateway) + "\n").c_str() : "ready\n", stdout);
     std::fflush(stdout);
 
     const int rc = run(bus, link, o.answers);
-    close_pty_link(link);
+    close_pty_link(pty);
+    close_tcp_gateway(gateway);
     log_line("==", stop_signal ? "stopped by signal " + std::to_string(static_cast<int>(stop_signal)) : "stopped");
     return rc;
 }

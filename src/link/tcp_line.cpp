@@ -1,0 +1,93 @@
+#include "link/tcp_line.h"
+
+#include <array>
+#include <cerrno>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include "link/timing.h"
+
+namespace velkor::link {
+
+namespace {
+
+bool try_again(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
+
+} // namespace
+
+// A gateway that closed the connection while the line was idle shows it
+// here, so the exchange connects again instead of writing into the void.
+bool tcp_line::ready()
+{
+    if (port.fd >= 0)
+        discard_input();
+    return port::tcp_reopen(port) >= 0;
+}
+
+// Bounded, so that a gateway that never stops sending cannot hold the daemon.
+void tcp_line::discard_input()
+{
+    constexpr int most_reads = 64;
+    std::array<std::uint8_t, 256> dropped;
+    for (int i = 0; i < most_reads && port.fd >= 0; ++i) {
+        const ssize_t n = ::recv(port.fd, dropped.data(), dropped.size(), MSG_DONTWAIT);
+        if (n > 0)
+            continue;
+        if (n < 0 && try_again(errno))
+            return;
+        port::tcp_lost(port, n == 0 ? 0 : errno);
+    }
+}
+
+// As on the serial line: a full send queue is waited out a second at a time.
+int tcp_line::write(std::span<const std::uint8_t> bytes)
+{
+    constexpr int drain_wait_ms = 1000;
+    last_write = static_cast<std::int32_t>(bytes.size());
+    std::size_t done = 0;
+    while (port.fd >= 0 && done < bytes.size()) {
+        const ssize_t n = ::send(port.fd, bytes.data() + done, bytes.size() - done, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        const int error = n < 0 ? errno : EAGAIN;
+        if (error == EINTR)
+            continue;
+        pollfd writable{port.fd, POLLOUT, 0};
+        if (error == EAGAIN && ::poll(&writable, 1, drain_wait_ms) == 1 && !(writable.revents & (POLLHUP | POLLERR)))
+            continue;
+        port::tcp_lost(port, error == EAGAIN ? ETIMEDOUT : error);
+        break;
+    }
+    return done > 0 || bytes.empty() ? static_cast<int>(done) : -1;
+}
+
+// The request has left when the gateway has put it on its line: its wire time
+// at the speed asked for. The network's own delay is left to the margin.
+void tcp_line::drain() { clock.sleep_ms(wire_time_ms(static_cast<std::uint32_t>(baud_rate), last_write)); }
+
+int tcp_line::read(std::span<std::uint8_t> buffer)
+{
+    if (port.fd < 0)
+        return -1;
+    const ssize_t n = ::recv(port.fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
+    if (n > 0)
+        return static_cast<int>(n);
+    if (n < 0 && try_again(errno))
+        return 0;
+    port::tcp_lost(port, n == 0 ? 0 : errno);
+    return -1;
+}
+
+void tcp_line::wait_input(velkor::clock& c, int timeout_ms)
+{
+    if (port.fd < 0) {
+        c.sleep_ms(timeout_ms);
+        return;
+    }
+    pollfd ready{port.fd, POLLIN, 0};
+    ::poll(&ready, 1, timeout_ms);
+}
+
+} // namespace velkor::link
