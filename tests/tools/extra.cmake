@@ -8,7 +8,7 @@ endforeach()
 
 # velkor-poll's tests read its JSON with the tools' own reader and start it.
 if(TARGET tools_tests)
-  target_link_libraries(tools_tests PRIVATE velkor_tool_common)
+  target_link_libraries(tools_tests PRIVATE velkor_poll_core)
   add_dependencies(tools_tests velkor-poll)
   if(VELKOR_HAVE_MQTT)
     target_compile_definitions(tools_tests PRIVATE VELKOR_HAVE_MQTT)
