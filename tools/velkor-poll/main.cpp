@@ -119,7 +119,10 @@ std::string selection_answer(const std::string& document)
     return ack != nullptr ? ack->content : "";
 }
 
-reading read_meter(daemon_link& link, const target& t)
+// After a time-out or with the FIFO gone the daemon is not serving us: the
+// rest of the cycle fails at once with the same reason instead of waiting for
+// each meter again.
+reading read_meter(daemon_link& link, const target& t, command_outcome& outcome)
 {
     reading r;
     r.time = utc_now();
@@ -130,8 +133,12 @@ reading read_meter(daemon_link& link, const target& t)
         r.error = "no meter with primary address " + std::to_string(t.primary) + " was found by the search";
         return r;
     }
+    if (outcome != command_outcome::done) {
+        r.error = outcome_text(outcome);
+        return r;
+    }
     std::string document;
-    const command_outcome outcome = run_fenced(link, "GET_RAW_DATA", t.secondary, readout_timeout, document);
+    outcome = run_fenced(link, "GET_RAW_DATA", t.secondary, readout_timeout, document);
     std::vector<telegram_bytes> telegrams;
     if (outcome != command_outcome::done)
         r.error = outcome_text(outcome);
@@ -287,10 +294,11 @@ int main(int argc, char** argv)
                              outcome == command_outcome::done ? "no finished slaves list" : outcome_text(outcome));
             next_search = steady::now() + std::chrono::hours(config.discover_interval);
         }
+        command_outcome daemon = command_outcome::done;
         for (const target& t : targets_of(config, found)) {
             if (stop_requested)
                 break;
-            const reading r = read_meter(link, t);
+            const reading r = read_meter(link, t, daemon);
             if (stop_requested && !r.ok)
                 break;  // cut short by the signal, not failed
             any_failed = any_failed || !r.ok;
