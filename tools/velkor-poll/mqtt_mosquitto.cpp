@@ -6,6 +6,7 @@
 #include <cstring>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <mosquitto.h>
 #include <set>
@@ -32,8 +33,12 @@ struct mqtt_output {
     int backoff_s = 1;
     steady::time_point next_try{};
     std::string failure;  // the last reason reported, so a lasting one is reported once
-    // Every retained message, sent again after a new connection (the broker may have lost them).
+    // State and availability, sent again after a new connection (the broker
+    // may have lost them). Discovery messages are many and large: only their
+    // hashes are kept, and a new connection has them sent with the next cycle.
     std::map<std::string, std::string> retained;
+    std::map<std::string, std::size_t> discovery_sent;
+    std::map<std::string, std::string> discovery_waiting;  // made while there was no connection
     std::set<int> unacknowledged;
 };
 
@@ -83,7 +88,13 @@ void on_connect(mosquitto*, void* context, int rc)
         std::fprintf(stderr, "velkor-poll: MQTT %s:%d: connected\n", o.config.mqtt_host.c_str(), o.config.mqtt_port);
     o.failure.clear();
     o.unacknowledged.clear();
+    o.discovery_sent.clear();
     send(o, status_topic(o.config.mqtt_prefix), "online");
+    for (const auto& [topic, payload] : o.discovery_waiting) {
+        send(o, topic, payload);
+        o.discovery_sent[topic] = std::hash<std::string>{}(payload);
+    }
+    o.discovery_waiting.clear();
     for (const auto& [topic, payload] : o.retained)
         send(o, topic, payload);
 }
@@ -180,9 +191,20 @@ void mqtt_publish_reading(mqtt_output& o, const reading& r, const std::string& j
         return;
     const std::string& prefix = o.config.mqtt_prefix;
     if (r.ok) {
-        if (o.config.ha_discovery)
-            for (const mqtt_message& d : discovery_messages(r, prefix))
-                publish(o, d.topic, d.payload, true);
+        if (o.config.ha_discovery) {
+            for (mqtt_message& d : discovery_messages(r, prefix)) {
+                if (!o.connected) {
+                    o.discovery_waiting[d.topic] = std::move(d.payload);
+                    continue;
+                }
+                const std::size_t hash = std::hash<std::string>{}(d.payload);
+                auto [at, added] = o.discovery_sent.try_emplace(d.topic, hash);
+                if (added || at->second != hash) {
+                    at->second = hash;
+                    send(o, d.topic, d.payload);
+                }
+            }
+        }
         publish(o, meter_topic(prefix, r.secondary, "state"), json, false);
     }
     publish(o, meter_topic(prefix, r.secondary, "availability"), r.ok ? "online" : "offline", true);
