@@ -280,6 +280,7 @@ int main(int argc, char** argv)
     const bool search = config.discover ||
                         std::any_of(config.meters.begin(), config.meters.end(), [](const meter_entry& m) { return m.primary >= 0; });
     std::vector<found_slave> found;
+    std::map<std::string, std::string> answered;
     steady::time_point next_search = steady::now();
     bool any_failed = false;
     while (!stop_requested) {
@@ -298,7 +299,12 @@ int main(int argc, char** argv)
         for (const target& t : targets_of(config, found)) {
             if (stop_requested)
                 break;
-            const reading r = read_meter(link, t, daemon);
+            reading r = read_meter(link, t, daemon);
+            // A meter listed with wildcards fails under the address it last answered with.
+            if (r.ok)
+                answered[t.secondary] = r.secondary;
+            else if (const auto at = answered.find(t.secondary); at != answered.end())
+                r.secondary = at->second;
             if (stop_requested && !r.ok)
                 break;  // cut short by the signal, not failed
             any_failed = any_failed || !r.ok;
