@@ -84,6 +84,23 @@ const std::vector<number_case> cases = {
     // electricity after VIF 0xFD
     {"02 FD 48 FC 08", number, "voltage", "230", "V"},
     {"02 FD 5A 2E 04", number, "current", "10.7", "A"},
+    // every data coding: integers are two's complement at every width, BCD
+    // may carry a sign nibble, variable-length data may hold BCD or binary
+    {"01 13 FF", number, "volume", "-0.001", "m\xC2\xB3"},
+    {"03 13 FF FF FF", number, "volume", "-0.001", "m\xC2\xB3"},
+    {"06 13 FE FF FF FF FF FF", number, "volume", "-0.002", "m\xC2\xB3"},
+    {"07 13 00 00 00 00 00 00 00 01", number, "volume", "72057594037927.936", "m\xC2\xB3"},
+    {"0E 13 12 90 78 56 34 12", number, "volume", "123456789.012", "m\xC2\xB3"},
+    {"0D 13 C2 34 12", number, "volume", "1.234", "m\xC2\xB3"},
+    {"0D 13 D2 34 12", number, "volume", "-1.234", "m\xC2\xB3"},
+    {"0D 13 E2 34 12", number, "volume", "4.66", "m\xC2\xB3"},
+    {"04 10 01 00 00 00", number, "volume", "0.000001", "m\xC2\xB3"},
+    {"04 17 00 00 00 00", number, "volume", "0", "m\xC2\xB3"},
+    {"05 13 00 00 AC 41", number, "volume", "0.0215", "m\xC2\xB3"},
+    {"00 13", none, "volume", "no number in the data", "m\xC2\xB3"},
+    {"08 13", none, "volume", "no number in the data", "m\xC2\xB3"},
+    {"0D 13 03 43 42 41", none, "volume", "no number in the data", "m\xC2\xB3"},
+    {"05 13 00 00 C0 7F", none, "volume", "no number in the data", "m\xC2\xB3"},  // NaN
     // a value the meter marks as missing, one that is no number, one whose meaning a VIFE changes
     {"04 93 15 01 00 00 00", none, "volume", "No data available (undefinded value).", "m\xC2\xB3"},
     {"0C 13 FF FF FF FF", none, "volume", "no number in the data", "m\xC2\xB3"},

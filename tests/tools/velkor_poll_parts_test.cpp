@@ -12,6 +12,7 @@
 #include "control/command_record.h"
 #include "daemon_link.h"
 #include "ha_discovery.h"
+#include "meter_list.h"
 #include "meter_reading.h"
 #include "poll_config.h"
 #include "support/test_support.h"
@@ -178,6 +179,27 @@ TEST(discovery_messages, classes_by_quantity_and_medium_for_current_numbers_only
             EXPECT_NE(std::string::npos, messages[0].payload.find(c.fragment)) << messages[0].payload;
         }
     }
+}
+
+TEST(targets_of, resolves_primary_addresses_and_adds_what_discover_found_once)
+{
+    std::vector<found_slave> found;
+    ASSERT_FALSE(search_result(R"({"slaves":[],"progress":"","state":"run"})", found));
+    ASSERT_TRUE(search_result(R"({"slaves":[{"cnt":"1", "sec_address":"11111111-AAA-1-4", "prim_address":"5"},
+        {"cnt":"2", "sec_address":"22222222-AAA-1-7", "prim_address":"0"}],"progress":"","state":"end"})", found));
+    poll_config c;
+    c.meters = {{"22222222-AAA-1-7", -1, "water"}, {"", 5, "heat"}, {"", 9, "gone"}};
+    const auto listed = [](const std::vector<target>& ts) {
+        std::string s;
+        for (const target& t : ts)
+            s += (t.secondary.empty() ? "p" + std::to_string(t.primary) : t.secondary) + "/" + t.name + " ";
+        return s;
+    };
+    EXPECT_EQ("22222222-AAA-1-7/water 11111111-AAA-1-4/heat p9/gone ", listed(targets_of(c, found)));
+    c.discover = true;
+    c.meters.pop_back();
+    c.meters.pop_back();
+    EXPECT_EQ("22222222-AAA-1-7/water 11111111-AAA-1-4/ ", listed(targets_of(c, found)));
 }
 
 // A daemon that reads two records and answers with the given files.

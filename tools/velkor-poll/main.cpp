@@ -14,6 +14,7 @@
 
 #include "common/document_table.h"
 #include "daemon_link.h"
+#include "meter_list.h"
 #include "meter_reading.h"
 #include "mqtt_output.h"
 #include "poll_config.h"
@@ -45,67 +46,6 @@ void usage(std::FILE* out)
                "                     when a meter failed\n"
                "  --help, --version  this text, the version\n",
                out);
-}
-
-// One meter to read: by secondary address, or by a primary address the
-// search has not resolved yet (secondary empty).
-struct target {
-    std::string secondary;
-    int primary = -1;
-    std::string name;
-};
-
-struct found_slave {
-    std::string secondary;
-    int primary = -1;
-};
-
-// The slaves of a finished SLAVE_SEARCH; false when the document is none.
-bool search_result(const std::string& document, std::vector<found_slave>& out)
-{
-    tools::json_value root;
-    if (!tools::parse_document(document, root))
-        return false;
-    const tools::json_value* state = root.member("state");
-    const tools::json_value* slaves = root.member("slaves");
-    if (state == nullptr || state->content != "end" || slaves == nullptr)
-        return false;
-    out.clear();
-    for (const auto& [unused, slave] : slaves->members) {
-        const tools::json_value* sec = slave.member("sec_address");
-        const tools::json_value* prim = slave.member("prim_address");
-        if (sec == nullptr)
-            continue;
-        found_slave f{sec->content, -1};
-        if (prim != nullptr && !prim->content.empty())
-            f.primary = std::atoi(prim->content.c_str());
-        out.push_back(f);
-    }
-    return true;
-}
-
-// The configured meters, the primary addresses resolved by the search, and
-// with discover=1 every other slave found.
-std::vector<target> targets_of(const poll_config& c, const std::vector<found_slave>& found)
-{
-    std::vector<target> out;
-    const auto listed = [&](const std::string& sec) {
-        return std::any_of(out.begin(), out.end(), [&](const target& t) { return !sec.empty() && t.secondary == sec; });
-    };
-    for (const meter_entry& m : c.meters) {
-        target t{m.secondary, m.primary, m.name};
-        if (m.primary >= 0)
-            for (const found_slave& f : found)
-                if (f.primary == m.primary)
-                    t.secondary = f.secondary;
-        if (!listed(t.secondary) || t.secondary.empty())
-            out.push_back(t);
-    }
-    if (c.discover)
-        for (const found_slave& f : found)
-            if (!listed(f.secondary))
-                out.push_back({f.secondary, -1, ""});
-    return out;
 }
 
 // A meter that does not answer its selection leaves the daemon's
