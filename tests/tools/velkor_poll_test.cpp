@@ -88,10 +88,13 @@ std::string iso(const std::string& d)
 
 TEST_F(poll_fixture, numbers_agree_with_the_daemons_get_data_texts)
 {
-    auto poll = process::start({built_program("velkor-poll"), "--config", poll_conf(""), "--once"},
+    auto poll = process::start({built_program("velkor-poll"), "--config", poll_conf("meter=99999999-VLK-1-1\n"),
+                                "--once"},
                                dir.file("poll.out"), dir.file("poll.err"));
     ASSERT_TRUE(poll.wait(60000));
-    ASSERT_EQ(0, poll.status) << poll.err();
+    EXPECT_EQ(1, poll.status) << "a meter failed";
+    EXPECT_NE(std::string::npos,
+              poll.out().find("\"meter\":\"99999999-VLK-1-1\",\"ok\":false,\"error\":\"no answer\"}\n"));
     std::istringstream lines(poll.out());
     std::string line;
     int id = 1;
@@ -211,6 +214,17 @@ TEST_F(poll_fixture, publishes_retained_state_availability_and_discovery_and_a_s
     EXPECT_TRUE(eventually(30000, [&] { return latest("late.sub")[water + "availability"] == "0 offline"; }))
         << poll.err();
     EXPECT_EQ("online", latest("late.sub")[heat + "availability"].substr(2));
+
+    // A broker that comes back empty gets state and availability again at once.
+    broker.stop();
+    broker = process::start({"/usr/sbin/mosquitto", "-c", dir.file("broker.conf")}, dir.file("broker.out"),
+                            dir.file("broker2.err"));
+    ASSERT_TRUE(eventually(10000, [&] { return broker.err().find(" running") != std::string::npos; }));
+    auto again = listen("again.sub");
+    EXPECT_TRUE(eventually(30000, [&] {
+        const auto m = latest("again.sub");
+        return m.count(heat + "state") && m.count("velkor/status") && m.count(water + "availability");
+    })) << poll.err();
 
     poll.stop();
     EXPECT_EQ(0, poll.status);
