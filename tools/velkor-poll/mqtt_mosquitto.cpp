@@ -23,6 +23,7 @@ using steady = std::chrono::steady_clock;
 constexpr int qos = 1;
 constexpr int keepalive_s = 60;
 constexpr int longest_backoff_s = 60;
+constexpr auto attempt_time = std::chrono::seconds(30);
 
 struct mqtt_output {
     mosquitto* m = nullptr;
@@ -32,6 +33,7 @@ struct mqtt_output {
     bool tried = false;
     int backoff_s = 1;
     steady::time_point next_try{};
+    steady::time_point attempt{};
     std::string failure;  // the last reason reported, so a lasting one is reported once
     // State and availability, sent again after a new connection (the broker
     // may have lost them). Discovery messages are many and large: only their
@@ -124,6 +126,10 @@ void try_connect(mqtt_output& o)
 {
     if (o.connected || steady::now() < o.next_try)
         return;
+    // An attempt still under way (a slow TLS handshake) is given its time.
+    if (mosquitto_socket(o.m) >= 0 && steady::now() < o.attempt + attempt_time)
+        return;
+    o.attempt = steady::now();
     const int rc = o.tried ? mosquitto_reconnect_async(o.m)
                            : mosquitto_connect_async(o.m, o.config.mqtt_host.c_str(), o.config.mqtt_port, keepalive_s);
     o.tried = true;
