@@ -30,6 +30,7 @@ struct mqtt_output {
     poll_config config;
     bool once = false;
     bool connected = false;
+    bool fresh = false;  // connected, but nothing sent on this connection yet
     bool tried = false;
     int backoff_s = 1;
     steady::time_point next_try{};
@@ -73,7 +74,7 @@ void publish(mqtt_output& o, const std::string& topic, const std::string& payloa
             return;
         at->second = payload;
     }
-    if (o.connected)
+    if (o.connected && !o.fresh)
         send(o, topic, payload);
 }
 
@@ -85,6 +86,14 @@ void on_connect(mosquitto*, void* context, int rc)
         return;
     }
     o.connected = true;
+    o.fresh = true;
+}
+
+// After a new connection, outside the library's callback (which holds the
+// library's locks): everything retained goes out again.
+void announce(mqtt_output& o)
+{
+    o.fresh = false;
     o.backoff_s = 1;
     if (!o.failure.empty())
         std::fprintf(stderr, "velkor-poll: MQTT %s:%d: connected\n", o.config.mqtt_host.c_str(), o.config.mqtt_port);
@@ -199,7 +208,7 @@ void mqtt_publish_reading(mqtt_output& o, const reading& r, const std::string& j
     if (r.ok) {
         if (o.config.ha_discovery) {
             for (mqtt_message& d : discovery_messages(r, prefix)) {
-                if (!o.connected) {
+                if (!o.connected || o.fresh) {
                     o.discovery_waiting[d.topic] = std::move(d.payload);
                     continue;
                 }
@@ -223,6 +232,8 @@ void mqtt_service(mqtt_output& o, int timeout_ms)
         try_connect(o);
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - steady::now()).count();
         const int rc = mosquitto_loop(o.m, static_cast<int>(std::max<long long>(left, 0)), 1);
+        if (o.connected && o.fresh)
+            announce(o);
         if (rc != MOSQ_ERR_SUCCESS) {
             if (o.connected)
                 report(o, std::string("connection lost: ") + mosquitto_strerror(rc));
@@ -240,7 +251,7 @@ void mqtt_service(mqtt_output& o, int timeout_ms)
 bool mqtt_flush(mqtt_output& o, int timeout_ms)
 {
     const auto end = steady::now() + std::chrono::milliseconds(timeout_ms);
-    while (!(o.connected && o.unacknowledged.empty())) {
+    while (!(o.connected && !o.fresh && o.unacknowledged.empty())) {
         if (steady::now() >= end)
             return false;
         mqtt_service(o, 100);
