@@ -32,3 +32,6 @@ endforeach()
 add_custom_target(man_pages ALL DEPENDS ${compressed_pages})
 
 include(${CMAKE_SOURCE_DIR}/packaging/cpack.cmake)
+
+# The package velkor-poll, a component of its own.
+include(${CMAKE_SOURCE_DIR}/packaging/velkor-poll/package.cmake)

@@ -9,6 +9,7 @@
 #include <span>
 
 #include "decode/describe.h"
+#include "decode/number.h"
 
 namespace velkor::decode {
 
@@ -266,6 +267,23 @@ void vife_block(const record_span& span, telegram_view telegram, record_text& ex
 
 } // namespace
 
+data_block read_data_block(const record_span& span, telegram_view telegram)
+{
+    const std::uint8_t dif = byte_at(telegram, span.dif_offset);
+    data_block block;
+    block.function = static_cast<record_function>((dif >> 4) & 3);
+    block.storage = (dif >> 6) & 1;
+    // DIFE i adds its bits above those of the DIF and the DIFEs before it.
+    const int difes = std::min(span.dif_length - 1, max_difes);
+    for (int i = 1; i <= difes; ++i) {
+        const std::uint64_t dife = byte_at(telegram, span.dif_offset + static_cast<std::size_t>(i));
+        block.subunit += ((dife >> 6) & 1) << (i - 1);
+        block.tariff += ((dife >> 4) & 3) << (2 * (i - 1));
+        block.storage += (dife & 0x0F) << (1 + 4 * (i - 1));
+    }
+    return block;
+}
+
 void vife_text(std::uint8_t code, record_text& out) { text_from(vife_rows, code, "", out); }
 void vife_fc_text(std::uint8_t code, record_text& out) { text_from(vife_fc_rows, code, "Reserved.", out); }
 
@@ -282,20 +300,10 @@ int render_extension(int index, const record_table& table, telegram_view telegra
         extended.assign("manufacturer-specific");
         return 0;
     }
-    extended.assign(function_names[(dif >> 4) & 3]);
-
-    // DIFE i adds its bits above those of the DIF and the DIFEs before it.
-    std::uint64_t device = 0;
-    std::uint64_t tariff = 0;
-    std::uint64_t storage = (dif >> 6) & 1;
-    const int difes = std::min(span.dif_length - 1, max_difes);
-    for (int i = 1; i <= difes; ++i) {
-        const std::uint64_t dife = byte_at(telegram, span.dif_offset + static_cast<std::size_t>(i));
-        device += ((dife >> 6) & 1) << (i - 1);
-        tariff += ((dife >> 4) & 3) << (2 * (i - 1));
-        storage += (dife & 0x0F) << (1 + 4 * (i - 1));
-    }
-    extended.appendf(" / device %" PRIu64 " / tariff %" PRIu64 " / storage %" PRIu64, device, tariff, storage);
+    const data_block block = read_data_block(span, telegram);
+    extended.assign(function_names[static_cast<int>(block.function)]);
+    extended.appendf(" / device %" PRIu64 " / tariff %" PRIu64 " / storage %" PRIu64, block.subunit, block.tariff,
+                     block.storage);
 
     const std::uint8_t vif = byte_at(telegram, span.vif_offset);
     if (vif == 0x7C) {

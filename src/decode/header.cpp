@@ -1,6 +1,7 @@
 #include "decode/header.h"
 
 #include <cstdio>
+#include <iterator>
 
 #include "log/convert.h"
 #include "log/trace.h"
@@ -140,6 +141,17 @@ void format_timestamp(const std::tm& time, text<32>& out)
 {
     out.format("%02d.%02d.%02d %02d:%02d:%02d", time.tm_mday, time.tm_mon + 1, time.tm_year - 100, time.tm_hour,
                time.tm_min, time.tm_sec);
+}
+
+const char* medium_name(std::uint8_t medium)
+{
+    static constexpr const char* names[] = {
+        "other", "oil", "electricity", "gas", "heat", "steam", "warm water", "water",
+        "heat cost allocator", "compressed air", "cooling (outlet)", "cooling (inlet)", "heat (inlet)",
+        "heat and cooling", "bus", "unknown", "", "", "", "", "", "hot water", "cold water",
+        "dual water", "pressure", "A/D converter",
+    };
+    return medium < std::size(names) ? names[medium] : "";
 }
 
 const char* time_unit_name(int code) { return time_units[code & 0x03]; }

@@ -51,6 +51,10 @@ void get_timestamp(int rounding, std::tm& out);
 // "%02d.%02d.%02d %02d:%02d:%02d": day, month, year of the century, h, m, s.
 void format_timestamp(const std::tm& time, text<32>& out);
 
+// The medium byte of the header in words ("heat", "water", ...); "" for a
+// code without a name.
+const char* medium_name(std::uint8_t medium);
+
 // 2-bit codes: "second", "minute", "hour", "day" / "hour", "day", "month", "year".
 const char* time_unit_name(int code);
 const char* period_unit_name(int code);

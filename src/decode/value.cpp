@@ -1,8 +1,12 @@
 #include "decode/value.h"
 
+#include <cmath>
+
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+
+#include "decode/number.h"
 
 namespace velkor::decode {
 namespace {
@@ -162,29 +166,87 @@ bool is_date_time(std::span<const std::uint8_t> vif_block)
     return false;
 }
 
-// Types G, J, F and I; the flag bits (invalid, summer time, weekday, week) are not shown.
-void render_calendar(std::uint8_t coding, const record_data& b, record_text& value)
+// Types G, J, F and I. Of the flag bits only the invalid bit of type F is
+// kept (the text does not show it); summer time, weekday and week are not.
+bool read_calendar(std::uint8_t coding, const record_data& b, calendar& out)
 {
     const auto year = [&](std::size_t low, std::size_t high) { return (b[low] >> 5) + 8 * (b[high] >> 4); };
-    value.clear();
+    out = calendar{};
     switch (coding) {
     case 0x2:  // G: date
-        value.format("%02d.%02d.%02d", b[0] & 0x1F, b[1] & 0x0F, year(0, 1));
-        break;
+        out = {calendar_layout::date, year(0, 1), b[1] & 0x0F, b[0] & 0x1F, 0, 0, 0, false};
+        return true;
     case 0x3:  // J: time of day
-        value.format("%02d:%02d:%02d", b[2] & 0x1F, b[1] & 0x3F, b[0] & 0x3F);
-        break;
+        out = {calendar_layout::time, 0, 0, 0, b[2] & 0x1F, b[1] & 0x3F, b[0] & 0x3F, false};
+        return true;
     case 0x4:  // F: date and time
-        value.format("%02d.%02d.%02d %02d:%02d", b[2] & 0x1F, b[3] & 0x0F, year(2, 3), b[1] & 0x1F, b[0] & 0x3F);
-        break;
+        out = {calendar_layout::date_time, year(2, 3), b[3] & 0x0F, b[2] & 0x1F, b[1] & 0x1F, b[0] & 0x3F, 0,
+               (b[0] & 0x80) != 0};
+        return true;
     case 0x6:  // I: date and time with seconds
-        value.format("%02d.%02d.%02d %02d:%02d:%02d", b[3] & 0x1F, b[4] & 0x0F, year(3, 4), b[2] & 0x1F,
-                     b[1] & 0x3F, b[0] & 0x3F);
-        break;
+        out = {calendar_layout::date_time_seconds, year(3, 4), b[4] & 0x0F, b[3] & 0x1F, b[2] & 0x1F, b[1] & 0x3F,
+               b[0] & 0x3F, false};
+        return true;
     default:
+        return false;
+    }
+}
+
+void render_calendar(std::uint8_t coding, const record_data& b, record_text& value)
+{
+    calendar c;
+    value.clear();
+    if (!read_calendar(coding, b, c)) {
         value.assign("unknown format");
+        return;
+    }
+    switch (c.layout) {
+    case calendar_layout::date:
+        value.format("%02d.%02d.%02d", c.day, c.month, c.year);
+        break;
+    case calendar_layout::time:
+        value.format("%02d:%02d:%02d", c.hour, c.minute, c.second);
+        break;
+    case calendar_layout::date_time:
+        value.format("%02d.%02d.%02d %02d:%02d", c.day, c.month, c.year, c.hour, c.minute);
+        break;
+    case calendar_layout::date_time_seconds:
+        value.format("%02d.%02d.%02d %02d:%02d:%02d", c.day, c.month, c.year, c.hour, c.minute, c.second);
         break;
     }
+}
+
+// BCD digits from the last byte to the first; a top nibble F makes the number
+// negative. False for any other nibble above 9.
+bool bcd_number(const record_data& data, std::size_t first, std::size_t last, std::int64_t& out)
+{
+    std::int64_t magnitude = 0;
+    bool negative = false;
+    for (std::size_t i = last + 1; i-- > first;) {
+        for (int shift : {4, 0}) {
+            const int digit = (data[i] >> shift) & 0x0F;
+            if (digit == 0x0F && i == last && shift == 4 && !negative) {
+                negative = true;
+                continue;
+            }
+            if (digit > 9)
+                return false;
+            magnitude = magnitude * 10 + digit;
+        }
+    }
+    out = negative ? -magnitude : magnitude;
+    return true;
+}
+
+// Little-endian two's complement of `width` bytes (1 to 8).
+std::int64_t signed_integer(const record_data& data, std::size_t first, std::size_t width)
+{
+    std::uint64_t value = 0;
+    for (std::size_t i = width; i-- > 0;)
+        value = (value << 8) | data[first + i];
+    if (width < 8 && (value >> (8 * width - 1)) & 1)
+        value |= ~std::uint64_t{0} << (8 * width);
+    return static_cast<std::int64_t>(value);
 }
 
 } // namespace
@@ -239,7 +301,8 @@ int render_date_time(int index, const record_table& table, telegram_view telegra
 
     if (is_date_time(vif_block)) {
         render_calendar(coding, data, value);
-        return coding == 0x2 || coding == 0x3 || coding == 0x4 || coding == 0x6 ? 1 : 0;
+        calendar unused;
+        return read_calendar(coding, data, unused) ? 1 : 0;
     }
     if (vif_block[0] == 0xFD && vif_block.size() > 1) {
         const std::uint8_t code = vif_block[1] & 0x7F;
@@ -264,6 +327,87 @@ void uint_to_decimal(std::span<const std::uint8_t> bytes, record_text& out)
     const std::uint64_t value = little_endian(data, std::min<std::size_t>(bytes.size(), 8));
     if (value != 0)
         append_decimal(out, value);
+}
+
+calendar_outcome record_calendar(int index, const record_table& table, telegram_view telegram, calendar& out)
+{
+    const record_span* span = entry_at(index, table);
+    if (span == nullptr)
+        return calendar_outcome::not_a_date;
+    const auto vif_block = span_bytes(telegram, span->vif_offset, span->vif_length);
+    if (vif_block.empty() || vif_block[0] == 0x7C || vif_block[0] == 0xFC || !is_date_time(vif_block))
+        return calendar_outcome::not_a_date;
+    const std::uint8_t coding = byte_at(telegram, span->dif_offset) & 0x0F;
+    const record_data data{span_bytes(telegram, span->data_offset, span->data_length)};
+    if (data.size() < static_cast<std::size_t>(data_field_length(coding)))
+        return calendar_outcome::unknown_layout;
+    return read_calendar(coding, data, out) ? calendar_outcome::date : calendar_outcome::unknown_layout;
+}
+
+bool record_raw_value(int index, const record_table& table, telegram_view telegram, raw_value& out)
+{
+    out = raw_value{};
+    const record_span* span = entry_at(index, table);
+    if (span == nullptr)
+        return false;
+    const std::uint8_t coding = byte_at(telegram, span->dif_offset) & 0x0F;
+    const record_data data{span_bytes(telegram, span->data_offset, span->data_length)};
+    // Data cut short by the telegram's end are no number.
+    const auto have = [&](std::size_t n) { return n > 0 && data.size() >= n && span->data_length >= n; };
+
+    switch (coding) {
+    case coding_int8:
+    case coding_int16:
+    case coding_int24:
+    case coding_int32:
+    case coding_int48:
+    case coding_int64: {
+        const auto width = static_cast<std::size_t>(data_field_length(coding));
+        if (!have(width))
+            return false;
+        out.integer = signed_integer(data, 0, width);
+        return true;
+    }
+    case coding_real32: {
+        if (!have(4))
+            return false;
+        const std::uint32_t bits = static_cast<std::uint32_t>(little_endian(data, 4));
+        float real;
+        std::memcpy(&real, &bits, sizeof real);
+        if (!std::isfinite(real))
+            return false;
+        out.is_real = true;
+        out.real = real;
+        return true;
+    }
+    case 0x9:
+    case 0xA:
+    case 0xB:
+    case 0xC:
+    case 0xE: {
+        const auto width = static_cast<std::size_t>(data_field_length(coding));
+        return have(width) && bcd_number(data, 0, width - 1, out.integer);
+    }
+    case coding_variable: {
+        const std::uint8_t lvar = data[0];
+        const std::size_t n = lvar & 0x0F;
+        if (lvar < 0xC0 || lvar > 0xEF || n == 0 || !have(n + 1))
+            return false;
+        if (lvar >= 0xE0) {
+            if (n > 8)
+                return false;
+            out.integer = signed_integer(data, 1, n);
+            return true;
+        }
+        if (n > 9 || !bcd_number(data, 1, n, out.integer))  // 18 digits fit
+            return false;
+        if (lvar >= 0xD0)
+            out.integer = -out.integer;
+        return true;
+    }
+    default:
+        return false;  // no data, selection for readout, special functions
+    }
 }
 
 } // namespace velkor::decode

@@ -11,7 +11,7 @@ namespace {
 
 TEST(every_program, answers_help_and_version_on_stdout_with_status_0)
 {
-    for (const std::string name : {"velkor", "velkor-cmd", "velkor-decode", "velkor-sim"}) {
+    for (const std::string name : {"velkor", "velkor-cmd", "velkor-decode", "velkor-sim", "velkor-poll"}) {
         // The daemon must not start: without a configuration it would end with status 1.
         child_process help({built_program(name), "--help"});
         std::string out, err;

@@ -7,20 +7,6 @@
 namespace velkor::tools {
 namespace {
 
-struct json_value {
-    enum kind_t { scalar, text, array, object } kind = scalar;
-    std::string content;  // text of a string, or the literal of a scalar
-    std::vector<std::pair<std::string, json_value>> members;  // object members, or array items with empty names
-
-    const json_value* member(std::string_view name) const
-    {
-        for (const auto& [key, value] : members)
-            if (key == name)
-                return &value;
-        return nullptr;
-    }
-};
-
 // The daemon does not escape its texts; a backslash only protects the byte after it.
 struct parser {
     std::string_view s;
@@ -177,6 +163,8 @@ void scalar_members(const json_value& root, std::string& out)
 }
 
 } // namespace
+
+bool parse_document(std::string_view document, json_value& root) { return parse(document, root); }
 
 bool document_table(std::string_view document, std::string& out)
 {

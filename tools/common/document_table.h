@@ -4,8 +4,28 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace velkor::tools {
+
+// A result document as read: every value a string, a literal, an array or an object.
+struct json_value {
+    enum kind_t { scalar, text, array, object } kind = scalar;
+    std::string content;  // text of a string, or the literal of a scalar
+    std::vector<std::pair<std::string, json_value>> members;  // object members, or array items with empty names
+
+    const json_value* member(std::string_view name) const
+    {
+        for (const auto& [key, value] : members)
+            if (key == name)
+                return &value;
+        return nullptr;
+    }
+};
+
+// False when the text is not one whole JSON object.
+bool parse_document(std::string_view document, json_value& root);
 
 // A data document (GET_DATA, GET_STRUCT_DATA) gives its header members and one
 // row per record; a slaves list one row per slave; any other document its

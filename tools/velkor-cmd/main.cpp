@@ -16,6 +16,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "common/daemon_client.h"
 #include "common/document_table.h"
 #include "control/command_record.h"
 #include "result_check.h"
@@ -25,12 +26,15 @@ namespace {
 
 using velkor::cmd::result_state;
 using velkor::control::command_record;
-using steady = std::chrono::steady_clock;
+using velkor::tools::open_fifo;
+using velkor::tools::read_whole;
+using velkor::tools::steady;
+using velkor::tools::wait_for_change;
+using velkor::tools::watch_directory;
 
 constexpr int exit_timeout = 1;  // also every other failure after the arguments were good
 constexpr int exit_usage = 2;
 constexpr double default_timeout_s = 120;
-constexpr auto poll_interval = std::chrono::milliseconds(50);
 // Even with inotify the file is looked at this often, and the status line's clock moves on.
 constexpr int recheck_ms = 1000;
 
@@ -188,86 +192,7 @@ int read_options(int argc, char** argv, options& o)
 
 command_record make_record(const options& o)
 {
-    command_record r;
-    std::memcpy(r.bus.data(), o.bus.data(), o.bus.size());
-    r.id = o.id;
-    r.br = o.br;
-    std::memcpy(r.secAdr.data(), o.sec.data(), o.sec.size());
-    std::memcpy(r.cmd.data(), o.command.data(), o.command.size());
-    r.param = o.param;
-    return r;
-}
-
-bool past(steady::time_point deadline) { return steady::now() >= deadline; }
-
-// The daemon reads the FIFO between commands only; wait for it to be there.
-int open_fifo(const std::string& path, steady::time_point deadline)
-{
-    for (;;) {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
-        if (fd >= 0) {
-            struct stat st{};
-            if (::fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode)) {
-                std::fprintf(stderr, "velkor-cmd: %s is not a FIFO\n", path.c_str());
-                ::close(fd);
-                return -1;
-            }
-            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-            return fd;
-        }
-        if (errno != ENXIO && errno != ENOENT && errno != EINTR) {
-            std::fprintf(stderr, "velkor-cmd: %s: %s\n", path.c_str(), std::strerror(errno));
-            return -1;
-        }
-        if (past(deadline)) {
-            std::fprintf(stderr, "velkor-cmd: time-out: %s %s\n", path.c_str(),
-                         errno == ENOENT ? "does not exist" : "has no reader (is the daemon running?)");
-            return -1;
-        }
-        std::this_thread::sleep_for(poll_interval);
-    }
-}
-
-bool read_whole(const std::string& path, std::string& content)
-{
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    content.clear();
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-        content.append(buffer, n);
-    std::fclose(f);
-    return true;
-}
-
-// Watches the output directory, so a result renamed into place is seen at
-// once; -1 where inotify is missing, and the file is polled instead.
-int watch_directory(const std::string& directory)
-{
-    const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    if (::inotify_add_watch(fd, directory.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE) < 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-void wait_for_change(int watch, int timeout_ms)
-{
-    if (watch < 0) {
-        std::this_thread::sleep_for(std::min(poll_interval, std::chrono::milliseconds(timeout_ms)));
-        return;
-    }
-    pollfd p{watch, POLLIN, 0};
-    if (::poll(&p, 1, timeout_ms) > 0) {
-        alignas(inotify_event) char events[4096];
-        while (::read(watch, events, sizeof events) > 0) {
-        }
-    }
+    return velkor::tools::pack_record({o.bus, o.id, o.br, o.sec, o.command, o.param});
 }
 
 // The live status of a long command, on a terminal's standard error only.
