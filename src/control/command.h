@@ -35,7 +35,7 @@ bool select_slave(command& c);
 // selection and 253. 0 on success, -1 when the slave is not available.
 int address_target_slave(command& c);
 // Prints the message with the controller trace switch, then logs it.
-void report(command& c, int line, int level);
+void report(command& c, int line, int level, log::entry_kind kind = log::entry_kind::failure);
 // The acknowledgement answer (with an id) and "<command>: response = <response>".
 void answer_acknowledgement(command& c, const char* response, int level);
 

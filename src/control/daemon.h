@@ -3,6 +3,7 @@
 // reference, so that a test can build a fresh daemon.
 
 #include "control/address_list.h"
+#include "control/service.h"
 #include "control/settings.h"
 #include "link/bus_context.h"
 #include "link/search.h"
@@ -22,6 +23,7 @@ struct daemon_state {
     link::search_state search;
     link::bus_line* line = nullptr;  // the bus: the transceiver, or a test's scripted bus
     velkor::clock* clock = nullptr;
+    service_notifier notifier;  // silent unless systemd gave a socket
 };
 
 // Ties the parts together once the settings are read.

@@ -30,11 +30,11 @@ bool select_slave(command& c)
     return link::check_ack(c.d.bus) == 1;
 }
 
-void report(command& c, int line, int level)
+void report(command& c, int line, int level, log::entry_kind kind)
 {
     if (trace::control)
         std::puts(c.message.c_str());
-    log::log_write(c.d.log, "mbus_control", line, level, c.message.view());
+    log::log_write(c.d.log, "mbus_control", line, level, c.message.view(), kind);
 }
 
 int address_target_slave(command& c)

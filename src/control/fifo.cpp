@@ -58,8 +58,10 @@ void refuse(int fd, const log::log_settings& log, const text<96>& why)
 
 int create_command_fifo(const char* path)
 {
-    if (::mkfifo(path, 0600) == 0)
-        return 0;
+    // Owner and group: clients join the daemon's group instead of running as
+    // its user. Set again past the umask, which would take the group's write.
+    if (::mkfifo(path, 0660) == 0)
+        return ::chmod(path, 0660) == 0 ? 0 : -1;
     // Only a FIFO will do: a regular file or a directory would end every
     // reading pass at once and spin for ever.
     struct stat st;
@@ -121,9 +123,11 @@ int read_command_fifo(const char* path, const log::log_settings& log, record_sin
 {
     if (trace::fifo)
         std::printf("%s bereit zum Lesen\n", path);
+    // The sink is asked before every wait too: a signal that came just
+    // before it would otherwise wait for the next client.
     int fd;
     do
-        fd = stop::is_requested() ? -2 : ::open(path, O_RDONLY | O_CLOEXEC);
+        fd = stop::is_requested() || sink.done() ? -2 : ::open(path, O_RDONLY | O_CLOEXEC);
     while (fd == -1 && errno == EINTR);
     if (fd == -2)
         return 0;  // asked to end while waiting for a writer

@@ -1,5 +1,5 @@
 #pragma once
-// The command FIFO: created with mode 0600, drained at start, then read one
+// The command FIFO: created with mode 0660, drained at start, then read one
 // record after another for the life of the process. Only whole, well-formed
 // records run: the FIFO is a byte stream, so a client that writes part of a
 // record or garbage must not make the daemon run one spliced from others.
@@ -15,7 +15,8 @@ struct record_sink {
     virtual ~record_sink() = default;
     virtual void check_break() = 0;  // before each record that runs
     virtual void dispatch(const command_record& record) = 0;
-    // Asked after every read, and when a signal interrupts one: true ends serving.
+    // Asked before the wait for the first client, after every read, and when a
+    // signal interrupts either: true ends serving.
     virtual bool done() { return false; }
 };
 

@@ -1,19 +1,20 @@
 // velkor: the M-Bus master daemon. Reads its configuration, creates and
 // drains the command FIFO, opens the serial line and serves command records
-// until SIGTERM or SIGINT asks it to end.
+// until SIGTERM or SIGINT asks it to end; SIGHUP opens logs and line anew.
 
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <sys/stat.h>
 
+#include "control/command_line.h"
 #include "control/daemon.h"
 #include "control/dispatcher.h"
 #include "control/fifo.h"
+#include "control/service.h"
 #include "link/configured_line.h"
 #include "link/transceiver.h"
 #include "log/stop.h"
 #include "log/trace.h"
-#include "port/serial.h"
 #include "velkor_version.h"
 
 namespace {
@@ -22,42 +23,8 @@ using namespace velkor;
 
 constexpr const char* version = "v" VELKOR_VERSION;
 
-// --config PATH (or --config=PATH); every other argument is ignored.
-const char* config_path(int argc, char** argv)
-{
-    const char* path = control::default_config_path;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--config") == 0 && i + 1 < argc)
-            path = argv[++i];
-        else if (std::strncmp(argv[i], "--config=", 9) == 0)
-            path = argv[i] + 9;
-    }
-    return path;
-}
-
-// --help and --version answer and end the program; true when one was given.
-bool answered_help_or_version(int argc, char** argv)
-{
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0) {
-            std::printf("usage: velkor [--config PATH]\n"
-                        "The M-Bus master daemon: serves command records from its FIFO on the serial line.\n"
-                        "  --config PATH  configuration file (default %s)\n"
-                        "  --help         this text\n"
-                        "  --version      the version\n"
-                        "See velkor(8) and mbus.conf(5).\n",
-                        control::default_config_path);
-            return true;
-        }
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::puts("velkor " VELKOR_VERSION);
-            return true;
-        }
-        if (std::strcmp(argv[i], "--config") == 0)
-            ++i;
-    }
-    return false;
-}
+// SIGHUP's reopen and the status systemd shows, between two records.
+void at_safe_point();
 
 struct daemon_sink final : control::record_sink {
     control::daemon_state& d;
@@ -72,6 +39,12 @@ struct daemon_sink final : control::record_sink {
         if (line.cut_short && record.id != 0)
             results::drop_result(d.files, record.id, __LINE__, field_view(record.cmd.data(), record.cmd.size()),
                                  "cut short because the daemon is ending");
+        at_safe_point();
+    }
+    bool done() override
+    {
+        at_safe_point();
+        return false;
     }
 };
 
@@ -80,17 +53,26 @@ struct daemon_sink final : control::record_sink {
 control::daemon_state state;
 link::configured_line bus_0_line{system_clock()};
 
+void at_safe_point()
+{
+    if (control::reopen_requested.load())
+        control::reopen_after_hangup(state.log, bus_0_line, state.config.serial_port_name.c_str());
+    control::notify_serving(state.notifier, state.config.path_input.view(), state.config.serial_port_name.view(),
+                            link::configured_line_open(bus_0_line));
+}
+
 // The safe point after a stop request: no receive runs any more (each is
 // joined before its exchange returns), so the line goes back to the settings
 // it had, and nothing half-written stays behind. The FIFO stays for the next run.
 int end_daemon()
 {
     const int number = stop::requested.load();
+    control::notify(state.notifier, "STOPPING=1");
     link::close_configured_line(bus_0_line);
     results::remove_temporary_files(state.files);
     text<64> message;
     message.format("velkor: ended by signal %d", number);
-    log::log_write(state.log, "mbus_control", __LINE__, 1, message.view());
+    log::log_write(state.log, "mbus_control", __LINE__, 1, message.view(), log::entry_kind::notice);
     std::printf("velkor %s ended \n", version);
     std::fflush(stdout);
     return 0;
@@ -100,13 +82,16 @@ int end_daemon()
 
 int main(int argc, char** argv)
 {
-    if (answered_help_or_version(argc, argv))
-        return 0;
-    const char* path = config_path(argc, argv);
+    const char* path = control::default_config_path;
+    switch (control::read_command_line(argc, argv, path)) {
+    case control::command_line_outcome::serve: break;
+    case control::command_line_outcome::answered: return 0;
+    case control::command_line_outcome::refused: return 2;
+    }
     // Traces reach a log file or pipe line by line, not when a buffer fills.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     // Before the first output: a standard output nobody reads must not end the daemon.
-    const int handlers = stop::install_handlers();
+    const int handlers = stop::install_handlers() | control::install_reopen_handler();
     std::printf("velkor %s started \n", version);
     if (handlers != 0)
         std::perror("velkor: signal handlers");
@@ -138,6 +123,9 @@ int main(int argc, char** argv)
     control::connect_daemon_state(state, transceiver, system_clock());
     control::list_clear(state.addresses);
     results::remove_temporary_files(state.files);  // left by a run that was killed
+    control::notifier_open(state.notifier, std::getenv("NOTIFY_SOCKET"));
+    control::notify(state.notifier, "READY=1");
+    at_safe_point();
 
     daemon_sink sink(state, transceiver);
     while (!stop::is_requested()) {

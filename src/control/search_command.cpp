@@ -8,6 +8,18 @@
 
 namespace velkor::control {
 
+namespace {
+
+// What systemd shows of a search that may run for many minutes.
+void show_progress(command& c, int found)
+{
+    text<48> status;
+    status.format("SLAVE_SEARCH running, %d found", found);
+    notify_status(c.d.notifier, status.view());
+}
+
+} // namespace
+
 void slave_search(command& c)
 {
     results::result_files& files = c.d.files;
@@ -17,7 +29,8 @@ void slave_search(command& c)
     results::search_progress progress;
 
     c.message.assign("SLAVE_SEARCH: started");
-    report(c, __LINE__, 1);
+    report(c, __LINE__, 1, log::entry_kind::notice);
+    show_progress(c, progress.count);
     if (c.id != 0)
         results::write_slaves_file(files, c.id, progress);
 
@@ -30,7 +43,8 @@ void slave_search(command& c)
             ++progress.count;
             decode::render_secondary_address(c.d.bus.received(), progress.secondary, progress.primary);
             c.message.format("SLAVE_SEARCH: found %s   %s", progress.secondary.c_str(), progress.primary.c_str());
-            report(c, __LINE__, 1);
+            report(c, __LINE__, 1, log::entry_kind::notice);
+            show_progress(c, progress.count);
         }
         if (c.id != 0) {
             progress.progress.format("%02X %02X %02X %02X %02X %02X %02X %02X", mask[0], mask[1], mask[2], mask[3],
@@ -46,7 +60,7 @@ void slave_search(command& c)
         results::write_slaves_file(files, c.id, progress);
     }
     c.message.assign("SLAVE_SEARCH: finished");
-    report(c, __LINE__, 1);
+    report(c, __LINE__, 1, log::entry_kind::notice);
 }
 
 } // namespace velkor::control

@@ -21,4 +21,6 @@ void close_configured_line(configured_line& line)
         port::serial_close(line.serial, line.serial_io.path);
 }
 
+bool configured_line_open(const configured_line& line) { return line.is_tcp ? line.tcp.fd >= 0 : line.serial.fd >= 0; }
+
 } // namespace velkor::link

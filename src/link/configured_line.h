@@ -27,4 +27,7 @@ line_io& open_configured_line(configured_line& line, const char* bus_0, const lo
 // The serial device gets back the settings it had.
 void close_configured_line(configured_line& line);
 
+// Whether the device or the gateway connection is open now.
+bool configured_line_open(const configured_line& line);
+
 } // namespace velkor::link

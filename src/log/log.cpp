@@ -79,6 +79,16 @@ void append_entry(const log_settings& settings, const char* name, int limit, std
         report_log_failure("write file", path.c_str());
 }
 
+// Under systemd standard error goes to the journal, which takes the priority
+// from the prefix; one write per line, so lines of other writers never split it.
+void write_console(std::string_view message, entry_kind kind)
+{
+    text<1040> line(kind == entry_kind::failure ? "<3>" : "<6>");
+    line.append(message.substr(0, line.capacity() - line.size() - 1));
+    line.append('\n');
+    write_all(STDERR_FILENO, line.view());
+}
+
 } // namespace
 
 int read_log_configuration(const char* path, log_settings& settings)
@@ -92,6 +102,8 @@ int read_log_configuration(const char* path, log_settings& settings)
             settings.size_dev = config_int(value);
         else if (key == "log_time_format")
             settings.time_format = config_int(value);
+        else if (key == "log_console")
+            settings.console = config_int(value) != 0;
         else if (key == "debug_mbus_log")
             trace::logging = config_int(value);
     });
@@ -116,7 +128,8 @@ void format_log_time(std::string_view zone, text<32>& out)
                t.tm_sec);
 }
 
-void log_write(const log_settings& settings, std::string_view module, int line, int level, std::string_view message)
+void log_write(const log_settings& settings, std::string_view module, int line, int level, std::string_view message,
+               entry_kind kind)
 {
     if (trace::logging)
         std::printf("file %.*s  line %d  logLevel %d  msg %.*s\n", static_cast<int>(module.size()), module.data(), line,
@@ -133,8 +146,11 @@ void log_write(const log_settings& settings, std::string_view module, int line, 
     entry.append(source.view());
 
     append_entry(settings, "mbusLogDev", settings.size_dev, entry.view());
-    if (level == 1)
+    if (level == 1) {
         append_entry(settings, "mbusLog", settings.size, entry.view());
+        if (settings.console)
+            write_console(message, kind);
+    }
 }
 
 } // namespace velkor::log

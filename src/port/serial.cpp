@@ -36,12 +36,12 @@ termios mbus_line_settings()
     return t;
 }
 
-void report(const serial_port& port, const char* message)
+void report(const serial_port& port, const char* message, log::entry_kind kind = log::entry_kind::failure)
 {
     if (trace::serial)
         std::puts(message);
     if (port.log)
-        log::log_write(*port.log, "serial", __LINE__, 1, message);
+        log::log_write(*port.log, "serial", __LINE__, 1, message, kind);
 }
 
 // A failed attribute call on a device that is gone loses the port; any other
@@ -130,7 +130,7 @@ int serial_reopen(serial_port& port, const char* path)
         return -1;
     text<300> message;
     message.format("SERIAL: %s open again", path);
-    report(port, message.c_str());
+    report(port, message.c_str(), log::entry_kind::notice);
     return port.fd;
 }
 

@@ -126,13 +126,13 @@ struct fifo_fixture : ::testing::Test {
 
 } // namespace
 
-TEST_F(fifo_fixture, CreatedWithMode0600AndExistingFifoAccepted)
+TEST_F(fifo_fixture, CreatedWithMode0660AndExistingFifoAccepted)
 {
     ASSERT_EQ(0, control::create_command_fifo(path.c_str()));
     struct stat st;
     ASSERT_EQ(0, ::stat(path.c_str(), &st));
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
-    EXPECT_EQ(0600u, st.st_mode & 0777);
+    EXPECT_EQ(0660u, st.st_mode & 0777);
     EXPECT_EQ(0, control::create_command_fifo(path.c_str()));
 }
 

@@ -1,6 +1,7 @@
 // SLAVE_SEARCH over the simulator's meters, in-process and on virtual time.
 
 #include "control/daemon_fixture.h"
+#include "control/notify_socket.h"
 #include "support/meter_line.h"
 
 namespace velkor::testing {
@@ -33,7 +34,12 @@ const strings found = {"SLAVE_SEARCH: found 30512047-VLK-2-4   1", "SLAVE_SEARCH
 
 TEST_F(search_command, FindsEveryMeterAndEndsTheList)
 {
+    notify_socket systemd(dir.file("notify"));
+    control::notifier_open(d.notifier, systemd.name.c_str());
     run("SLAVE_SEARCH", 5);
+    for (const char* found_so_far : {"0", "1", "2", "3"})
+        EXPECT_EQ(std::string("STATUS=SLAVE_SEARCH running, ") + found_so_far + " found", systemd.next(1000));
+    control::notifier_close(d.notifier);
     strings expected{"SLAVE_SEARCH: started"};
     expected.insert(expected.end(), found.begin(), found.end());
     expected.push_back("SLAVE_SEARCH: finished");

@@ -119,7 +119,8 @@ TEST_F(log_fixture, LongDirectoryKeepsItsFourFilesApart)
 {
     std::string deep = dir.path;
     while (deep.size() < 250) {
-        deep += "/" + std::string(std::min<std::size_t>(60, 250 - deep.size() - 1), 'd');
+        const std::size_t name = std::min<std::size_t>(60, 250 - deep.size() - 1);
+        deep.append(1, '/').append(name, 'd');
         ::mkdir(deep.c_str(), 0700);
     }
     ASSERT_EQ(deep.size(), 250u);

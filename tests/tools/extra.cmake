@@ -14,7 +14,3 @@ if(TARGET tools_tests)
     target_compile_definitions(tools_tests PRIVATE VELKOR_HAVE_MQTT)
   endif()
 endif()
-
-# The velkor-poll package and its unit (packaging/velkor-poll/check).
-add_test(NAME service_poll_package COMMAND ${CMAKE_SOURCE_DIR}/packaging/velkor-poll/check ${CMAKE_BINARY_DIR})
-set_tests_properties(service_poll_package PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)

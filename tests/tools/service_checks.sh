@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # What makes velkor ship like a service, checked against a build folder:
-#   install   an install into a temporary DESTDIR holds exactly packaging/files
-#   package   the host's Debian package builds and packaging/check-deb passes
-#   unit      systemd-analyze verify accepts the unit
+#   install   an install into a temporary DESTDIR holds exactly packaging/*.files
+#   package   the build's Debian packages build and packaging/check-deb passes
+#             (lintian included when installed)
+#   unit      systemd-analyze verify accepts the units
 #   man       every manual page renders without a warning
 # Exit status 77 when the tool a check needs is missing (CTest: skipped).
 set -euo pipefail
@@ -30,14 +31,22 @@ package)
     *toolchain-aarch64*) arch=arm64 ;;
     *) arch=$(dpkg --print-architecture) ;;
   esac
-  "$source/packaging/check-deb" "$work"/velkor_*.deb "$arch" "$version"
+  for deb in "$work"/*.deb; do
+    "$source/packaging/check-deb" "$deb" "$arch" "$version"
+  done
   ;;
 unit)
   command -v systemd-analyze >/dev/null || skip "systemd-analyze is missing"
-  # verify wants the program of ExecStart to exist: the one just built.
+  # verify wants the program of ExecStart to exist: the one just built. The
+  # template is verified as an instance.
   sed "s|^ExecStart=[^ ]*|ExecStart=$build/velkor|" "$build/packaging/velkor.service" >"$work/velkor.service"
-  out=$(systemd-analyze verify --man=no "$work/velkor.service" 2>&1) || { echo "$out" >&2; exit 1; }
-  [ -z "$out" ] || { echo "$out" >&2; exit 1; }
+  sed "s|^ExecStart=[^ ]*|ExecStart=$build/velkor|" "$build/packaging/velkor@.service" >"$work/velkor@line1.service"
+  sed "s|^ExecStart=[^ ]*|ExecStart=$build/tools/velkor-poll|" "$build/packaging/velkor-poll.service" \
+    >"$work/velkor-poll.service"
+  for unit in velkor.service velkor@line1.service velkor-poll.service; do
+    out=$(systemd-analyze verify --man=no "$work/$unit" 2>&1) || { echo "$out" >&2; exit 1; }
+    [ -z "$out" ] || { echo "$out" >&2; exit 1; }
+  done
   ;;
 man)
   command -v groff >/dev/null || skip "groff is missing"

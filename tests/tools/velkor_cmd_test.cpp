@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <sys/stat.h>
 
+#include "../../tools/velkor-cmd/command_names.h"
 #include "../../tools/velkor-cmd/result_check.h"
 #include "child_process.h"
 #include "support/fake_bus.h"
@@ -86,7 +87,7 @@ TEST_F(velkor_cmd, writes_the_record_byte_for_byte_and_prints_the_answer)
 TEST_F(velkor_cmd, texts_filling_their_fields_keep_a_terminating_zero)
 {
     const std::string sec(31, 's'), command(31, 'C'), bus(255, 'b');
-    child_process c(args({"--bus", bus, "--sec", sec, command}));
+    child_process c(args({"--bus", bus, "--sec", sec, "--force", command}));
     const std::string record = read_record();
     ASSERT_EQ(332u, record.size());
     EXPECT_EQ(bus, record.substr(0, 255));
@@ -230,16 +231,23 @@ TEST_F(velkor_cmd, old_answer_is_removed_and_a_missing_one_times_out)
     EXPECT_FALSE(std::filesystem::exists(dir.file("mbus_9")));
 }
 
-TEST(velkor_cmd_alone, fifo_without_a_reader_times_out)
+// No daemon: said at once, not after the command's time-out.
+TEST(velkor_cmd_alone, fifo_without_a_reader_fails_at_once)
 {
     temp_dir dir;
     const std::string fifo = dir.file("cmd.fifo");
     ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
-    for (const std::string& path : {fifo, dir.file("missing.fifo")}) {
-        child_process c({built_program("velkor-cmd"), "--fifo", path, "--timeout", "0.3", "HALLO"});
+    const struct {
+        std::string path;
+        const char* says;
+    } cases[] = {{fifo, "has no reader: the daemon is not running"}, {dir.file("missing.fifo"), "does not exist"}};
+    for (const auto& k : cases) {
+        const auto start = std::chrono::steady_clock::now();
+        child_process c({built_program("velkor-cmd"), "--fifo", k.path, "--id", "1", "--out", dir.path, "HALLO"});
         std::string out, err;
-        EXPECT_EQ(1, c.finish(out, err)) << path;
-        EXPECT_NE(std::string::npos, err.find("time-out")) << err;
+        EXPECT_EQ(1, c.finish(out, err)) << k.path;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+        EXPECT_NE(std::string::npos, err.find(k.says)) << err;
     }
 }
 
@@ -263,6 +271,10 @@ TEST(velkor_cmd_alone, argument_errors_exit_2_with_usage)
         {"--fifo", fifo, "--bus", std::string(256, 'b'), "HALLO"},
         {"--fifo", fifo, "--timeout", "0", "HALLO"},
         {"--fifo", fifo, "HALLO", "--br"},                          // option without its value
+        {"--fifo", fifo, "hallo"},                                  // no such command
+        {"--fifo", fifo, "SETSECADR_1234"},
+        {"--fifo", fifo, "--br", "2401", "HALLO"},                  // no line speed
+        {"--fifo", fifo, "--sec", "3051204-VLK-2-4", "HALLO"},      // no secondary address
     };
     for (const auto& extra : cases) {
         std::vector<std::string> a = {prog};
@@ -272,6 +284,26 @@ TEST(velkor_cmd_alone, argument_errors_exit_2_with_usage)
         EXPECT_EQ(2, c.finish(out, err)) << ::testing::PrintToString(extra);
         EXPECT_NE(std::string::npos, err.find("usage:")) << err;
     }
+}
+
+TEST(command_names, knows_the_daemons_commands_and_how_long_they_may_take)
+{
+    const struct {
+        const char* name;
+        bool known;
+    } names[] = {{"HALLO", true}, {"hallo", false}, {"GET_DATA", true}, {"SETSECADR_30512047-VLK-2-4", true},
+                 {"SETSECADR_30512047", false}, {"FILE /tmp/frame", true}, {"FILE", false}, {"FUNCTION_TEST", true}};
+    for (const auto& n : names)
+        EXPECT_EQ(n.known, cmd::command_named(n.name, 0).has_value()) << n.name;
+    // A HALLO is over in seconds, a search of a full bus can take an hour.
+    const auto seconds = [](const char* name, std::int32_t br, std::int32_t param = 0) {
+        return cmd::worst_case_seconds(*cmd::command_named(name, param), br);
+    };
+    EXPECT_LT(seconds("HALLO", 2400), 60);
+    EXPECT_LT(seconds("FUNCTION_TEST", 300), 10);
+    EXPECT_GT(seconds("SLAVE_SEARCH", 9600), 30 * 60);
+    EXPECT_LT(seconds("GET_DATA", 2400, 1), seconds("GET_DATA", 2400, 2));
+    EXPECT_LT(seconds("HALLO", 9600), seconds("HALLO", 300));
 }
 
 TEST(result_check, judges_every_kind_of_result_document)

@@ -37,7 +37,14 @@ control::command_record pack_record(const record_fields& fields)
     return r;
 }
 
-// The daemon reads the FIFO between commands only; wait for it to be there.
+void report_permission_denied(const std::string& what, const std::string& path)
+{
+    std::fprintf(stderr,
+                 "%s: permission denied: this user may not %s %s (a client of the packaged service joins group "
+                 "velkor)\n",
+                 program_invocation_short_name, what.c_str(), path.c_str());
+}
+
 int open_fifo(const std::string& path, steady::time_point deadline)
 {
     const char* program = program_invocation_short_name;
@@ -50,19 +57,46 @@ int open_fifo(const std::string& path, steady::time_point deadline)
                 ::close(fd);
                 return -1;
             }
-            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
             return fd;
         }
-        if (errno != ENXIO && errno != ENOENT && errno != EINTR) {
-            std::fprintf(stderr, "%s: %s: %s\n", program, path.c_str(), std::strerror(errno));
-            return -1;
+        const int error = errno;
+        if (error == EINTR)
+            continue;
+        if ((error == ENXIO || error == ENOENT) && steady::now() < deadline) {
+            std::this_thread::sleep_for(poll_interval);
+            continue;
         }
-        if (steady::now() >= deadline) {
-            std::fprintf(stderr, "%s: time-out: %s %s\n", program, path.c_str(),
-                         errno == ENOENT ? "does not exist" : "has no reader (is the daemon running?)");
-            return -1;
+        if (error == EACCES)
+            report_permission_denied("write", path);
+        else
+            std::fprintf(stderr, "%s: %s %s\n", program, path.c_str(),
+                         error == ENXIO    ? "has no reader: the daemon is not running"
+                         : error == ENOENT ? "does not exist: is the daemon running, and is this its path_input?"
+                                           : std::strerror(error));
+        return -1;
+    }
+}
+
+bool write_record(int fd, const std::string& path, const control::command_record& record,
+                  steady::time_point deadline)
+{
+    for (;;) {
+        const ssize_t written = ::write(fd, &record, sizeof record);
+        if (written == static_cast<ssize_t>(sizeof record))
+            return true;
+        const int error = written < 0 ? errno : EIO;
+        if (error == EINTR)
+            continue;
+        if (error == EAGAIN && steady::now() < deadline) {
+            pollfd p{fd, POLLOUT, 0};
+            ::poll(&p, 1, 1000);
+            continue;
         }
-        std::this_thread::sleep_for(poll_interval);
+        std::fprintf(stderr, "%s: writing %s: %s\n", program_invocation_short_name, path.c_str(),
+                     error == EAGAIN  ? "time-out: the FIFO stays full, the daemon is busy"
+                     : error == EPIPE ? "the daemon went away"
+                                      : std::strerror(error));
+        return false;
     }
 }
 

@@ -24,10 +24,21 @@ struct record_fields {
 // Texts longer than their fields are cut so that each keeps its terminating zero.
 control::command_record pack_record(const record_fields& fields);
 
-// The FIFO opened for writing once the daemon reads it; -1 after a message
-// (prefixed with the program's name) when it is no FIFO, cannot be opened or
-// the deadline passed.
+// The FIFO opened for writing, without blocking. A running daemon always
+// holds it open for reading, so no reader means no daemon: until the deadline
+// a missing FIFO or reader is waited for (a daemon starting), past it the
+// reason is said at once. -1 after a message (prefixed with the program's
+// name) when it is no FIFO or cannot be opened.
 int open_fifo(const std::string& path, steady::time_point deadline);
+
+// One write of the whole record, which the FIFO keeps in one piece; a FIFO
+// full of records waiting for a busy daemon is waited out until the deadline.
+// false after a message.
+bool write_record(int fd, const std::string& path, const control::command_record& record,
+                  steady::time_point deadline);
+
+// "permission denied: this user may not <what> <path>", with the way in.
+void report_permission_denied(const std::string& what, const std::string& path);
 
 bool read_whole(const std::string& path, std::string& content);
 

@@ -16,6 +16,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "command_names.h"
 #include "common/daemon_client.h"
 #include "common/document_table.h"
 #include "control/command_record.h"
@@ -26,7 +27,6 @@ namespace {
 
 using velkor::cmd::result_state;
 using velkor::control::command_record;
-using velkor::tools::open_fifo;
 using velkor::tools::read_whole;
 using velkor::tools::steady;
 using velkor::tools::wait_for_change;
@@ -34,30 +34,32 @@ using velkor::tools::watch_directory;
 
 constexpr int exit_timeout = 1;  // also every other failure after the arguments were good
 constexpr int exit_usage = 2;
-constexpr double default_timeout_s = 120;
 // Even with inotify the file is looked at this often, and the status line's clock moves on.
 constexpr int recheck_ms = 1000;
 
 void usage(std::FILE* out)
 {
     std::fputs("usage: velkor-cmd --fifo PATH [--bus NAME] [--br N] [--sec TEXT] [--param N]\n"
-               "                  [--id N --out DIR] [--timeout SECONDS] [--table] COMMAND\n"
+               "                  [--id N --out DIR] [--timeout SECONDS] [--table] [--force] COMMAND\n"
                "Writes one command record into the daemon's FIFO. With --id, waits until the\n"
                "result file DIR/mbus_N is complete and prints it.\n"
                "  --fifo PATH        the daemon's command FIFO (path_input)\n"
                "  --bus NAME         bus of the command: the daemon's line for a name containing\n"
                "                     \"ttyS\", its bus_0 or a link to that device (default\n"
                "                     /dev/ttyS0), any other a file path\n"
-               "  --br N             line speed in Bd (default 2400)\n"
+               "  --br N             line speed in Bd: 300, 600, 1200, 2400 (default), 4800,\n"
+               "                     9600, 19200 or 38400\n"
                "  --sec TEXT         secondary address of the slave, e.g. 12345678-ABC-1-7\n"
                "  --param N          command parameter (default 0)\n"
                "  --id N             result number; 0 or none: only send\n"
                "  --out DIR          the daemon's output directory (path_output)\n"
-               "  --timeout SECONDS  give up after this long (default 120)\n"
+               "  --timeout SECONDS  give up after this long (default: the command's worst case\n"
+               "                     at the line speed)\n"
                "  --table            print the answer as an aligned text table, not JSON\n"
+               "  --force            send a command name, speed or address velkor-cmd does not know\n"
                "  --help, --version  this text, the version\n"
-               "While a search or a multi-telegram readout runs, a status line shows on\n"
-               "standard error when that is a terminal.\n"
+               "While it waits, a status line on standard error shows the time and any\n"
+               "progress when that is a terminal.\n"
                "exit status: 0 done, 1 time-out or failure, 2 bad arguments\n",
                out);
 }
@@ -71,8 +73,9 @@ struct options {
     std::int32_t br = 2400;
     std::int32_t id = 0;
     std::int32_t param = 0;
-    double timeout_s = default_timeout_s;
+    double timeout_s = 0;  // 0: the command's worst case
     bool table = false;
+    bool force = false;
 };
 
 int bad_arguments(const std::string& message)
@@ -122,8 +125,8 @@ int read_options(int argc, char** argv, options& o)
             std::puts("velkor-cmd " VELKOR_VERSION);
             std::exit(0);
         }
-        if (arg == "--table") {
-            o.table = true;
+        if (arg == "--table" || arg == "--force") {
+            (arg == "--table" ? o.table : o.force) = true;
             continue;
         }
         if (arg.size() < 2 || arg.substr(0, 2) != "--") {
@@ -182,12 +185,41 @@ int read_options(int argc, char** argv, options& o)
             return bad_arguments(std::string(t.what) + " is longer than " + std::to_string(t.field - 1) +
                                  " characters: " + t.text);
     }
+    if (!o.force) {
+        if (!velkor::cmd::command_named(o.command, o.param))
+            return bad_arguments("no command " + o.command + " (--force sends it all the same); the commands: " +
+                                 velkor::cmd::command_names());
+        if (!velkor::cmd::is_line_speed(o.br))
+            return bad_arguments("--br " + std::to_string(o.br) + " is no line speed (--force sends it all the same)");
+        if (!o.sec.empty() && !velkor::cmd::is_secondary_address(o.sec))
+            return bad_arguments("--sec " + o.sec +
+                                 " is no secondary address such as 12345678-ABC-1-7 (--force sends it all the same)");
+    }
     if (o.id > 0) {
+        // A folder this user may not reach is a permission problem, said later as one.
         struct stat st{};
-        if (::stat(o.out.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        const int error = ::stat(o.out.c_str(), &st) == 0 ? 0 : errno;
+        if (error != 0 && error != EACCES)
+            return bad_arguments("--out " + o.out + ": " + std::strerror(error));
+        if (error == 0 && !S_ISDIR(st.st_mode))
             return bad_arguments("--out " + o.out + " is not a directory");
     }
     return 0;
+}
+
+int permission_denied(const std::string& what, const std::string& path)
+{
+    velkor::tools::report_permission_denied(what, path);
+    return exit_timeout;
+}
+
+// The wait for the answer ends where the command must have ended.
+double timeout_of(const options& o)
+{
+    if (o.timeout_s > 0)
+        return o.timeout_s;
+    const auto cost = velkor::cmd::command_named(o.command, o.param).value_or(velkor::cmd::detail::one_slave_read);
+    return velkor::cmd::worst_case_seconds(cost, velkor::cmd::is_line_speed(o.br) ? o.br : 9600);
 }
 
 command_record make_record(const options& o)
@@ -200,12 +232,14 @@ struct status_line {
     bool terminal = ::isatty(STDERR_FILENO) == 1;
     bool shown = false;
 
-    void show(const std::string& command, const std::string& progress, steady::duration elapsed)
+    void show(const std::string& command, const std::string& progress, steady::duration elapsed, double limit_s)
     {
         if (!terminal)
             return;
         const long s = std::chrono::duration_cast<std::chrono::seconds>(elapsed).count();
-        std::fprintf(stderr, "\r%s: %s, %ld:%02ld\033[K", command.c_str(), progress.c_str(), s / 60, s % 60);
+        const long limit = static_cast<long>(limit_s + 0.5);
+        std::fprintf(stderr, "\r%s: %s, %ld:%02ld of at most %ld:%02ld\033[K", command.c_str(), progress.c_str(), s / 60,
+                     s % 60, limit / 60, limit % 60);
         std::fflush(stderr);
         shown = true;
     }
@@ -229,11 +263,9 @@ void print_result(const std::string& content, bool table)
         std::fputc('\n', stdout);
 }
 
-int wait_for_result(const options& o, const std::string& path, int watch, steady::time_point deadline)
+int wait_for_result(const options& o, const std::string& path, int watch, steady::time_point deadline, double timeout_s)
 {
     const auto start = steady::now();
-    // A search shows its clock from the start; a readout once it reports a telegram.
-    const bool searching = o.command == "SLAVE_SEARCH";
     std::string content, progress;
     result_state last = result_state::incomplete;
     bool seen = false;
@@ -250,8 +282,7 @@ int wait_for_result(const options& o, const std::string& path, int watch, steady
             if (last == result_state::intermediate)
                 progress = velkor::tools::progress_text(content);
         }
-        if (searching || !progress.empty())
-            status.show(o.command, progress.empty() ? "waiting" : progress, steady::now() - start);
+        status.show(o.command, progress.empty() ? "waiting" : progress, steady::now() - start, timeout_s);
         const auto now = steady::now();
         if (now >= deadline)
             break;
@@ -262,7 +293,7 @@ int wait_for_result(const options& o, const std::string& path, int watch, steady
     const char* why = !seen ? "no result file"
                       : last == result_state::intermediate ? "the result is not final yet"
                                                             : "the result file is incomplete";
-    std::fprintf(stderr, "velkor-cmd: time-out after %g s: %s: %s\n", o.timeout_s, path.c_str(), why);
+    std::fprintf(stderr, "velkor-cmd: time-out after %g s: %s: %s\n", timeout_s, path.c_str(), why);
     if (seen && !content.empty())
         std::fprintf(stderr, "last content:\n%s\n", content.c_str());
     return exit_timeout;
@@ -276,32 +307,31 @@ int main(int argc, char** argv)
     if (const int rc = read_options(argc, argv, o))
         return rc;
     std::signal(SIGPIPE, SIG_IGN);
+    const double timeout_s = timeout_of(o);
     const auto deadline = steady::now() + std::chrono::duration_cast<steady::duration>(
-                                              std::chrono::duration<double>(o.timeout_s));
+                                              std::chrono::duration<double>(timeout_s));
+    if (o.id > 0 && ::access(o.out.c_str(), R_OK | X_OK) != 0 && errno == EACCES)
+        return permission_denied("read", o.out);
 
     const std::string result_path = o.out + "/mbus_" + std::to_string(o.id);
     // An answer left from an earlier command of the same number must not pass for this one.
     if (o.id > 0 && ::unlink(result_path.c_str()) != 0 && errno != ENOENT) {
+        if (errno == EACCES || errno == EPERM)
+            return permission_denied("remove the old", result_path);
         std::fprintf(stderr, "velkor-cmd: cannot remove the old %s: %s\n", result_path.c_str(), std::strerror(errno));
         return exit_timeout;
     }
 
     // Watching starts before the record goes out, so no rename slips past.
     const int watch = o.id > 0 ? watch_directory(o.out) : -1;
-    const int fd = open_fifo(o.fifo, deadline);
+    const int fd = velkor::tools::open_fifo(o.fifo, steady::now());
     if (fd < 0)
         return exit_timeout;
-    const command_record record = make_record(o);
-    // One write of the whole record: the FIFO keeps it in one piece.
-    const ssize_t written = ::write(fd, &record, sizeof record);
-    const int write_errno = errno;
+    const bool written = velkor::tools::write_record(fd, o.fifo, make_record(o), deadline);
     ::close(fd);
-    if (written != static_cast<ssize_t>(sizeof record)) {
-        std::fprintf(stderr, "velkor-cmd: writing %s: %s\n", o.fifo.c_str(),
-                     written < 0 ? std::strerror(write_errno) : "short write");
+    if (!written)
         return exit_timeout;
-    }
     if (o.id == 0)
         return 0;
-    return wait_for_result(o, result_path, watch, deadline);
+    return wait_for_result(o, result_path, watch, deadline, timeout_s);
 }

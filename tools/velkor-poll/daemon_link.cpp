@@ -16,16 +16,14 @@ using tools::steady;
 
 // Even with inotify the fence's file is looked at this often.
 constexpr int recheck_ms = 1000;
-// The daemon opens its FIFO at start; a client that comes first waits this long.
+// A daemon that is starting, or a FIFO full of other clients' records, is waited for this long.
 constexpr auto fifo_wait = std::chrono::seconds(10);
 
 std::string result_path(const poll_config& c, int id) { return c.output + "/mbus_" + std::to_string(id); }
 
-bool send(int fd, const tools::record_fields& fields)
+bool send(int fd, const std::string& fifo, const tools::record_fields& fields)
 {
-    const control::command_record record = tools::pack_record(fields);
-    // One write per record: the FIFO keeps each in one piece.
-    return ::write(fd, &record, sizeof record) == static_cast<ssize_t>(sizeof record);
+    return tools::write_record(fd, fifo, tools::pack_record(fields), steady::now() + fifo_wait);
 }
 
 } // namespace
@@ -48,13 +46,11 @@ command_outcome run_fenced(daemon_link& link, const std::string& command, const 
     const int fd = tools::open_fifo(c.fifo, steady::now() + fifo_wait);
     if (fd < 0)
         return command_outcome::unreachable;
-    const bool sent = send(fd, {c.bus, id, c.br, secondary, command, 0}) &&
-                      send(fd, {c.bus, fence, c.br, "", "FUNCTION_TEST", 0});
+    const bool sent = send(fd, c.fifo, {c.bus, id, c.br, secondary, command, 0}) &&
+                      send(fd, c.fifo, {c.bus, fence, c.br, "", "FUNCTION_TEST", 0});
     ::close(fd);
-    if (!sent) {
-        std::fprintf(stderr, "velkor-poll: writing %s: %s\n", c.fifo.c_str(), std::strerror(errno));
+    if (!sent)
         return command_outcome::unreachable;
-    }
 
     const auto deadline = steady::now() + timeout;
     std::string fence_answer;
