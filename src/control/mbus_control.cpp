@@ -122,9 +122,16 @@ int main(int argc, char** argv)
         return 1;
 
     const char* fifo = state.config.path_input.c_str();
+    // Before the FIFO is touched: a second daemon must leave it to the first.
+    const int lock = control::lock_command_fifo(fifo);
+    if (lock == control::served_elsewhere) {
+        std::fprintf(stderr, "velkor: %s is served by another process\n", fifo);
+        return 1;
+    }
     struct stat before;
     const bool existed = ::lstat(fifo, &before) == 0;
-    if (control::create_command_fifo(fifo) != 0) {
+    if (lock < 0 || control::create_command_fifo(fifo) != 0) {
+        std::fprintf(stderr, "velkor: cannot create %s%s: %s\n", fifo, lock < 0 ? ".lock" : "", std::strerror(errno));
         std::puts("exit mbus - error fifo init");
         return 1;
     }
@@ -137,7 +144,9 @@ int main(int argc, char** argv)
     link::trace_timing(transceiver.timing);
     control::connect_daemon_state(state, transceiver, system_clock());
     control::list_clear(state.addresses);
+    control::report_unwritable_folders(state);
     results::remove_temporary_files(state.files);  // left by a run that was killed
+    results::remove_unfinished_results(state.files);
 
     daemon_sink sink(state, transceiver);
     while (!stop::is_requested()) {

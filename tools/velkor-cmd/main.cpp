@@ -53,7 +53,7 @@ void usage(std::FILE* out)
                "  --help, --version  this text, the version\n"
                "While a search or a multi-telegram readout runs, a status line shows on\n"
                "standard error when that is a terminal.\n"
-               "exit status: 0 done, 1 time-out or failure, 2 bad arguments\n",
+               "exit status: 0 done, 1 time-out, failure or an incomplete search, 2 bad arguments\n",
                out);
 }
 
@@ -319,7 +319,7 @@ int wait_for_result(const options& o, const std::string& path, int watch, steady
             if (last == result_state::final) {
                 status.clear();
                 print_result(content, o.table);
-                return 0;
+                return velkor::cmd::search_incomplete(content) ? exit_timeout : 0;
             }
             if (last == result_state::intermediate)
                 progress = velkor::tools::progress_text(content);
