@@ -2,6 +2,7 @@
 // drains the command FIFO, opens the serial line and serves command records
 // until SIGTERM or SIGINT asks it to end.
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
@@ -131,7 +132,8 @@ int main(int argc, char** argv)
     struct stat before;
     const bool existed = ::lstat(fifo, &before) == 0;
     if (lock < 0 || control::create_command_fifo(fifo) != 0) {
-        std::fprintf(stderr, "velkor: cannot create %s%s: %s\n", fifo, lock < 0 ? ".lock" : "", std::strerror(errno));
+        std::fprintf(stderr, "velkor: cannot create %s%s: %s\n", fifo, lock < 0 ? ".lock" : "",
+                     errno == EEXIST ? "it exists and is no FIFO" : std::strerror(errno));
         std::puts("exit mbus - error fifo init");
         return 1;
     }

@@ -26,18 +26,9 @@ void report(const bus_line& line, int line_number, int level, std::string_view m
 
 bool line_available(transceiver& t)
 {
-    const bool first = t.exchanges <= 0;
-    if (t.exchanges >= 0)
-        ++t.exchanges;
-    if (!t.line.ready()) {
-        t.line_up = false;
-        t.failed = true;
-        return false;
-    }
-    const bool reopened = !t.line_up;
-    t.line_up = true;
-    // Opened again at the first exchange, the command has lost nothing yet.
-    if (!reopened || first)
+    // Once it failed, a command sends nothing more (exchange_once), so a device
+    // opened again here is at the first exchange of a command.
+    if (t.line.ready())
         return true;
     t.failed = true;
     return false;
@@ -45,15 +36,14 @@ bool line_available(transceiver& t)
 
 void line_lost(transceiver& t)
 {
-    t.line_up = false;
     t.failed = true;
     t.speed_set = 0;  // the device comes back at its opening speed
 }
 
-int drop_until_quiet(transceiver& t, const bus_context& bus)
+int drop_until_quiet(transceiver& t, const bus_context& bus, std::int64_t from_us)
 {
     const std::int64_t quiet_us = answer_window_ms(bus.baud_rate, t.timing.margin_ms) * 1000LL;
-    std::int64_t last = t.clock.monotonic_us();
+    std::int64_t last = std::max(t.clock.monotonic_us(), from_us);
     const std::int64_t give_up = last + quiet_us + wire_time_ms(bus.baud_rate, bus_buffer_size) * 1000LL;
     std::array<std::uint8_t, 64> dropped;
     int count = 0;
@@ -88,6 +78,7 @@ void settle_line(transceiver& t, const bus_context& bus)
         const auto echo = std::span(t.unanswered).first(static_cast<std::size_t>(t.unanswered_length));
         if (n != t.unanswered_length || !std::equal(echo.begin(), echo.end(), waiting.begin())) {
             late = n;
+            t.quiet_from_us = t.quiet_first ? t.quiet_from_us : 0;
             t.quiet_first = true;
         }
     }
@@ -95,12 +86,25 @@ void settle_line(transceiver& t, const bus_context& bus)
     if (!t.quiet_first)
         return;
     t.quiet_first = false;
-    late += drop_until_quiet(t, bus);
+    late += drop_until_quiet(t, bus, t.quiet_from_us);
     if (late == 0)
         return;
     text<96> message;
     message.format("LINK: late answer of %d bytes dropped, the line was let fall quiet before the request", late);
     report(t, __LINE__, 2, message.view());
+}
+
+// If the answer was the earliest try's, the slave is that late, and it
+// answers the last try at the earliest that long after this answer ended.
+void transceiver::answer_may_follow(int tries)
+{
+    const std::uint32_t kept = std::min<std::uint32_t>(sends, sent_us.size());
+    if (kept == 0)
+        return;
+    const std::uint32_t back = std::min<std::uint32_t>(static_cast<std::uint32_t>(tries > 0 ? tries - 1 : 0), kept - 1);
+    const std::int64_t first_try = sent_us[(sends - 1 - back) % sent_us.size()];
+    quiet_first = true;
+    quiet_from_us = answer_ended_us + (answer_began_us - first_try);
 }
 
 void exchange_once(bus_line& line, bus_context& bus)

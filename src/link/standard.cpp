@@ -52,6 +52,7 @@ void transceive_standard(transceiver& t, bus_context& bus)
         port::file_transport_write(bus.bus_name.c_str(), frame);
     }
     const std::int64_t sent_at = t.clock.monotonic_us();
+    t.sent_us[t.sends++ % t.sent_us.size()] = sent_at;
     if (trace::transceiver) {
         std::printf("TX: %d Bytes written\n", static_cast<int>(bus.send_length));
         hex_dump(frame);
@@ -63,6 +64,10 @@ void transceive_standard(transceiver& t, bus_context& bus)
     if (trace::transceiver)
         std::printf("window = %d ms\n", window);
     const answer_timing answer = receive_in_window(t, bus, sent_at);
+    if (answer.first_byte_us >= 0) {
+        t.answer_began_us = sent_at + answer.first_byte_us;
+        t.answer_ended_us = sent_at + answer.complete_us;
+    }
     if (!trace::transceiver)
         return;
     if (answer.first_byte_us < 0)
@@ -99,7 +104,7 @@ void transceive_repeating(bus_line& line, bus_context& bus)
         exchange_once(line, bus);
     }
     if (repeat > 1 && !worth_repeating(bus))
-        line.answer_may_follow();
+        line.answer_may_follow(repeat);
 }
 
 } // namespace velkor::link

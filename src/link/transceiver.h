@@ -40,9 +40,10 @@ struct bus_line {
     // The line was absent, lost or opened again since the command began, so
     // its answers no longer belong to one sequence: no further exchange runs.
     virtual bool line_failed() const { return false; }
-    // The answer came on a repeat, so it may be the late one to an earlier
-    // try, and the slave's answer to the repeat may still be on its way.
-    virtual void answer_may_follow() {}
+    // The answer came on a repeat (after `tries` sends of the request), so it
+    // may be the late one to an earlier try, and the slave's answer to the
+    // last try may still be on its way.
+    virtual void answer_may_follow(int /*tries*/) {}
 
     static constexpr int classic_collision_pause_ms = 1000;
 };
@@ -117,13 +118,18 @@ struct transceiver final : bus_line {
     std::uint32_t speed_set = 0;
     std::mutex receive_mutex;
     std::condition_variable receive_done;
-    // The line within the command: failed once it was absent, lost or opened
-    // again after the command's first exchange; up after the last exchange.
+    // The command's line failed: it was absent or lost at one of its exchanges.
     bool failed = false;
-    int exchanges = -1;  // of the command on the serial line; -1 before the first command
-    bool line_up = true;
-    // Before the next request the line must fall quiet for one answer window.
+    // Before the next request the line must fall quiet for one answer window,
+    // counted from quiet_from_us at the earliest.
     bool quiet_first = false;
+    std::int64_t quiet_from_us = 0;
+    // standard: when the latest requests went out, and when the last answer
+    // began and ended.
+    std::array<std::int64_t, 8> sent_us{};
+    std::uint32_t sends = 0;
+    std::int64_t answer_began_us = 0;
+    std::int64_t answer_ended_us = 0;
     // The frame last sent without awaiting an answer: its echo may be waiting.
     std::array<std::uint8_t, bus_buffer_size> unanswered{};
     std::int32_t unanswered_length = 0;
@@ -132,18 +138,13 @@ struct transceiver final : bus_line {
     void transceive(bus_context& bus) override;
     int retries() const override;
     void collision_wait(const bus_context& bus, velkor::clock& clock) override;
-    void begin_command() override
-    {
-        failed = false;
-        exchanges = 0;
-    }
+    void begin_command() override { failed = false; }
     bool line_failed() const override { return failed; }
-    void answer_may_follow() override { quiet_first = true; }
+    void answer_may_follow(int tries) override;
 };
 
 // Takes the serial device up for an exchange (opening it again when it is
-// closed). false when it is not there, or was opened again after the
-// command's first exchange; the command's line has then failed.
+// closed). false when it is not there: the command's line has then failed.
 bool line_available(transceiver& t);
 
 // The device went away during an exchange: the command's line has failed.
@@ -159,8 +160,9 @@ void settle_line(transceiver& t, const bus_context& bus);
 void remember_unanswered(transceiver& t, const bus_context& bus);
 
 // Reads and drops what arrives until the line has been quiet for one answer
-// window, at most as long as a full buffer takes on the wire. The bytes dropped.
-int drop_until_quiet(transceiver& t, const bus_context& bus);
+// window, counted from from_us at the earliest, at most as long as a full
+// buffer takes on the wire beyond it. The bytes dropped.
+int drop_until_quiet(transceiver& t, const bus_context& bus, std::int64_t from_us = 0);
 
 // The standard profile's exchange: pause, speed switch on a change, send until
 // drained, and the answer within its window.

@@ -234,6 +234,21 @@ TEST_F(serial_test, missing_at_start_is_opened_later_without_more_log_lines)
     port::serial_close(port, path.c_str());
 }
 
+TEST_F(serial_test, device_held_by_another_process_counts_as_away_until_it_is_free)
+{
+    ASSERT_GE(port::serial_open(port, pty.device.c_str(), log), 0);
+    port::serial_port other;  // a second master, as another process would hold it
+    EXPECT_EQ(-1, port::serial_open(other, pty.device.c_str(), log));
+    EXPECT_EQ(-1, port::serial_reopen(other, pty.device.c_str()));
+    const std::string in_use = "SERIAL: " + pty.device + " is in use by another process";
+    EXPECT_EQ(1u, count_lines(read_file(log_dir.file("mbusLog")), in_use));
+    EXPECT_EQ(1u, count_lines(read_file(log_dir.file("mbusLog")), "SERIAL:"));
+    port::serial_close(port, pty.device.c_str());
+    EXPECT_GE(port::serial_reopen(other, pty.device.c_str()), 0);
+    EXPECT_EQ(1u, count_lines(read_file(log_dir.file("mbusLog")), "SERIAL: " + pty.device + " open again"));
+    port::serial_close(other, pty.device.c_str());
+}
+
 TEST_F(serial_test, attribute_failures_are_logged_once_and_the_port_stays)
 {
     const std::string path = log_dir.file("ttyS-not-a-terminal");
