@@ -183,11 +183,6 @@ TEST_F(readout, LineLostFailsTheCommandAndNoOlderResultStays)
         const strings log = dev_log();
         EXPECT_NE(log.end(), std::find(log.begin(), log.end(), r.logged)) << r.logged;
     }
-    // The next command starts afresh.
-    addressed();
-    bus.expect(req_fcb1, rsp_ud(volume));
-    run("GET_DATA", 5);
-    EXPECT_EQ("GET_DATA: got 1 data-telegram(s) from slave 12345678-AAA-1-7", dev_log().back());
 }
 
 TEST_F(readout, WrongChecksumOnTheFirstTelegram)

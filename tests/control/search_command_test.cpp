@@ -25,17 +25,9 @@ struct aborting_line final : link::bus_line {
 struct losing_line final : link::bus_line {
     link::bus_line& inner;
     int left;
-    bool lost = false;
     losing_line(link::bus_line& l, int n) : inner(l), left(n) {}
-    void transceive(link::bus_context& bus) override
-    {
-        lost = lost || --left == 0;
-        if (lost)
-            bus.clear_receive();
-        else
-            inner.transceive(bus);
-    }
-    bool line_failed() const override { return lost; }
+    void transceive(link::bus_context& bus) override { --left > 0 ? inner.transceive(bus) : bus.clear_receive(); }
+    bool line_failed() const override { return left <= 0; }
 };
 
 struct search_command : daemon_fixture {
@@ -117,7 +109,6 @@ TEST_F(search_command, LostLineOrProbeLimitEndsTheListIncomplete)
         EXPECT_NE(std::string::npos, list.find("\t\"state\":\"incomplete\"\n}")) << list;
         EXPECT_EQ(r.listed + 1, static_cast<std::size_t>(std::count(list.begin(), list.end(), '{'))) << list;
     }
-    EXPECT_EQ(5u, meters.seen.size()) << "lost at exchange 6, nothing more went out";
 }
 
 } // namespace velkor::testing

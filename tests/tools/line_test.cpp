@@ -176,15 +176,13 @@ TEST(line, late_meter_and_pulled_adapter_give_the_meter_asked_or_a_failure)
     // Reached by primary address, nothing between a late answer and the next request.
     bus.send("SET_PRIMARY_ADDRESS", 0, 2400, "", water);
     bus.send("SET_PRIMARY_ADDRESS", 0, 2400, "", heat);
-    for (int round = 0; round < 2; ++round) {
-        for (const std::string& meter : {water, heat}) {
-            const int id = 10 + 2 * round + (meter == heat);
-            bus.send("GET_DATA", id, 9600, "", meter);
-            const std::string data = bus.await(id);
-            EXPECT_TRUE(data.find("\"mbus_id\"") == std::string::npos ||
-                        data.find("\"mbus_id\":\"" + meter + "\"") != std::string::npos)
-                << meter << " got " << data;
-        }
+    int id = 10;
+    for (const std::string& meter : {water, heat, water, heat}) {
+        bus.send("GET_DATA", ++id, 9600, "", meter);
+        const std::string data = bus.await(id);
+        EXPECT_TRUE(data.find("\"mbus_id\"") == std::string::npos ||
+                    data.find("\"mbus_id\":\"" + meter + "\"") != std::string::npos)
+            << meter << " got " << data;
     }
 
     // The adapter goes after two of three telegrams: the next readout must not
