@@ -140,7 +140,9 @@ bool answer_belongs(const bus_context& bus, text<64>& answered, text<64>& asked)
     const auto request = bus.sent();
     if (bus.answer_mode != answer_long || request.size() <= request_a_field || long_frame_errors(bus) != 0)
         return true;
-    const std::uint8_t address = request[0] == 0x10 ? request[request_a_field] : request.size() > answer_a_field ? request[answer_a_field] : 0;
+    // A short frame carries its A field at 2, a long one at 5.
+    const std::size_t a_at = request[0] == 0x10 ? request_a_field : answer_a_field;
+    const std::uint8_t address = a_at < request.size() ? request[a_at] : 0;
     const auto frame = bus.received();
     if (address <= highest_primary) {
         if (frame[answer_a_field] == address)

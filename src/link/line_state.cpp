@@ -1,6 +1,6 @@
 // What keeps an exchange to its own answer: the answer must come from the
 // slave asked, a late answer never runs into the next request, and a command
-// whose line went away or came back sends no more.
+// whose line went away sends no more.
 
 #include <algorithm>
 #include <array>

@@ -51,8 +51,11 @@ int poll_interval_ms(std::uint32_t baud_rate) { return timing_for(baud_rate).pol
 void remember_unanswered(transceiver& t, const bus_context& bus)
 {
     const auto frame = bus.sent();
-    t.unanswered_length = bus.answer_mode == answer_none ? static_cast<std::int32_t>(frame.size()) : 0;
+    t.unanswered_length = 0;
+    if (bus.answer_mode != answer_none)
+        return;  // its echo is taken off with the answer
     std::copy(frame.begin(), frame.end(), t.unanswered.begin());
+    t.unanswered_length = static_cast<std::int32_t>(frame.size());
 }
 
 bool ending(transceiver& t, bus_context& bus)

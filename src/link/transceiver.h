@@ -37,8 +37,8 @@ struct bus_line {
     virtual void collision_wait(const bus_context&, velkor::clock& clock) { clock.sleep_ms(classic_collision_pause_ms); }
     // A command begins: its exchanges form one sequence from here on.
     virtual void begin_command() {}
-    // The line was absent, lost or opened again since the command began, so
-    // its answers no longer belong to one sequence: no further exchange runs.
+    // The line was absent or lost since the command began, so what comes
+    // after no longer belongs to one sequence: no further exchange runs.
     virtual bool line_failed() const { return false; }
     // The answer came on a repeat (after `tries` sends of the request), so it
     // may be the late one to an earlier try, and the slave's answer to the

@@ -8,12 +8,12 @@
 
 namespace velkor::port {
 
-// An open port keeps the settings it found (to restore at close) and the ones
-// it applies, so nothing is indexed by the number in the device name. The log
-// is the one given at open; a lost device and its return are reported there.
 // Why the device could not be had, as last reported; none once it opened.
 enum class unavailable { none, not_opened, in_use };
 
+// An open port keeps the settings it found (to restore at close) and the ones
+// it applies, so nothing is indexed by the number in the device name. The log
+// is the one given at open; a lost device and its return are reported there.
 struct serial_port {
     int fd = -1;
     termios saved{};

@@ -205,7 +205,7 @@ void remove_result(const result_files& files, int id, std::string_view command)
     path_text path;
     if (!result_path(files, id, path) || ::unlink(path.c_str()) == 0 || errno == ENOENT)
         return;
-    text<64> format;
+    text<96> format;  // the longest command name and the text
     format.format("%.*s: could not remove old result file %%s", static_cast<int>(command.size()), command.data());
     report_failure(files, __LINE__, format.c_str(), path.c_str());
 }

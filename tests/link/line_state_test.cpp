@@ -53,7 +53,8 @@ struct late_line final : link::line_io {
     }
     void wait_input(velkor::clock&, int timeout_ms) override
     {
-        const std::int64_t wake = std::min<std::int64_t>(now() + timeout_ms * 1000LL, due.empty() ? INT64_MAX : due.begin()->first);
+        const std::int64_t next = due.empty() ? INT64_MAX : due.begin()->first;
+        const std::int64_t wake = std::min<std::int64_t>(now() + timeout_ms * 1000LL, next);
         clock.sleep_ms(static_cast<int>((std::max(wake, now()) - now() + 999) / 1000));
     }
     int modem_lines(int&) override { return -1; }
