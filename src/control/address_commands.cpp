@@ -162,6 +162,13 @@ void reset_address_list(command& c)
 {
     link::build_reset_all_primary(c.d.bus);
     exchange(c);
+    // The slaves may still hold their addresses: a cleared list would hand
+    // them out a second time.
+    if (c.d.line->line_failed()) {
+        c.message.assign("RESET_ADDRESS_LIST: the line was lost, address list kept");
+        report(c, __LINE__, 1);
+        return;
+    }
     list_clear(c.d.addresses);
     if (trace::control)
         std::puts("RESET_ADDRESS_LIST: OK");

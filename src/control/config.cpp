@@ -43,6 +43,9 @@ void apply(settings& s, std::string_view key, std::string_view value)
         s.timing.margin_ms = at_least_zero(config_int(value));
     } else if (key == "link_retries") {
         s.timing.retries = at_least_zero(config_int(value));
+    } else if (key == "search_max_probes") {
+        const int probes = config_int(value);
+        s.search_max_probes = probes < 1 ? 1 : probes;
     } else if (key == "debug_fifo") {
         trace::fifo = config_int(value);
     } else if (key == "debug_mbus_control") {

@@ -29,4 +29,9 @@ struct daemon_state {
 // Ties the parts together once the settings are read.
 void connect_daemon_state(daemon_state& d, link::bus_line& line, velkor::clock& clock);
 
+// At start, a folder the daemon cannot write into is named with the reason:
+// the log folder on standard error (its log would be lost), the output folder
+// in the log at level 1. Returns how many were reported.
+int report_unwritable_folders(const daemon_state& d);
+
 } // namespace velkor::control

@@ -10,6 +10,76 @@
 
 namespace velkor::control {
 
+namespace {
+
+enum class name_test { equal, contains };
+
+struct command_name {
+    std::string_view name;
+    name_test test;
+};
+
+// Every name the dispatcher runs, with the test it is matched by. The
+// dispatcher names a command only through this table, so the FIFO reader's
+// check of a record and the dispatch itself never disagree.
+constexpr command_name command_names[] = {
+    {"FUNCTION_TEST", name_test::equal},
+    {"CHECK_SEC_ADDRESS", name_test::equal},
+    {"SETSECADR_", name_test::contains},
+    {"SET_PRIMARY_ADDRESS", name_test::equal},
+    {"SET_PRIMARY_ADDRESS_MANUAL", name_test::equal},
+    {"RESET_PRIMARY_ADDRESS", name_test::equal},
+    {"GET_ADDRESS_LIST", name_test::equal},
+    {"RESET_ADDRESS_LIST", name_test::equal},
+    {"SLAVE_SEARCH", name_test::equal},
+    {"HALLO", name_test::equal},
+    {"HALLO_EXT", name_test::equal},
+    {"SET_BAUDRATE", name_test::equal},
+    {"FREEZE_DATA", name_test::equal},
+    {"GET_DATA", name_test::equal},
+    {"GET_RAW_DATA", name_test::equal},
+    {"GET_STRUCT_DATA", name_test::equal},
+    {"SND_UD_RESET_CTRL", name_test::equal},
+    {"SND_UD_SET_TEMP", name_test::equal},
+    {"SND_UD_RESET_TEMP", name_test::equal},
+    {"SND_UD_SET_SENSOR", name_test::equal},
+    {"SND_UD_APPL_RESET", name_test::equal},
+    {"SND_UD_CTRL", name_test::equal},
+    {"SND_UD_CTRL_U", name_test::equal},
+    {"SND_UD_CTRL_I", name_test::equal},
+    {"FILE", name_test::contains},
+};
+
+// A table entry, found when compiling: a name missing from the table does not build.
+struct table_name {
+    const command_name* entry;
+    consteval table_name(const char* name) : entry(nullptr)
+    {
+        for (const command_name& n : command_names)
+            if (n.name == name)
+                entry = &n;
+        if (!entry)
+            throw "not in command_names";
+    }
+};
+
+bool matches(std::string_view cmd, const command_name& n)
+{
+    return n.test == name_test::equal ? cmd == n.name : cmd.find(n.name) != std::string_view::npos;
+}
+
+bool is(std::string_view cmd, table_name name) { return matches(cmd, *name.entry); }
+
+} // namespace
+
+bool is_command_name(std::string_view cmd)
+{
+    for (const command_name& n : command_names)
+        if (matches(cmd, n))
+            return true;
+    return false;
+}
+
 command::command(daemon_state& state, const command_record& record)
     : d(state),
       bus(field_view(record.bus.data(), record.bus.size())),
@@ -83,34 +153,35 @@ void acknowledgement_epilogue(command& c)
 bool run_last_group(command& c)
 {
     const std::string_view n = c.name.view();
-    if (n == "HALLO")
+    if (is(n, "HALLO"))
         return hallo(c);
-    if (n == "HALLO_EXT") {
+    if (is(n, "HALLO_EXT")) {
         hallo_ext(c);
         return false;
     }
-    if (n == "SET_BAUDRATE")
+    if (is(n, "SET_BAUDRATE"))
         return set_baudrate(c);
-    if (n == "FREEZE_DATA") {
+    if (is(n, "FREEZE_DATA")) {
         freeze_data(c);
         return false;
     }
-    if (n == "GET_DATA") {
+    if (is(n, "GET_DATA")) {
         get_data(c);
         return false;
     }
-    if (n == "GET_RAW_DATA") {
+    if (is(n, "GET_RAW_DATA")) {
         get_raw_data(c);
         return false;
     }
-    if (n == "GET_STRUCT_DATA") {
+    if (is(n, "GET_STRUCT_DATA")) {
         get_struct_data(c);
         return false;
     }
-    if (n == "SND_UD_RESET_CTRL" || n == "SND_UD_SET_TEMP" || n == "SND_UD_RESET_TEMP" || n == "SND_UD_SET_SENSOR" ||
-        n == "SND_UD_APPL_RESET" || n == "SND_UD_CTRL" || n == "SND_UD_CTRL_U" || n == "SND_UD_CTRL_I")
+    if (is(n, "SND_UD_RESET_CTRL") || is(n, "SND_UD_SET_TEMP") || is(n, "SND_UD_RESET_TEMP") ||
+        is(n, "SND_UD_SET_SENSOR") || is(n, "SND_UD_APPL_RESET") || is(n, "SND_UD_CTRL") || is(n, "SND_UD_CTRL_U") ||
+        is(n, "SND_UD_CTRL_I"))
         return snd_ud(c);
-    if (n.find("FILE") != std::string_view::npos)
+    if (is(n, "FILE"))
         return send_frame_file(c);
     return false;
 }
@@ -120,7 +191,10 @@ bool run_last_group(command& c)
 void dispatch_command(daemon_state& d, const command_record& record)
 {
     d.bus = link::bus_context{};
+    d.line->begin_command();
     command c(d, record);
+    if (c.id != 0)
+        results::remove_result(d.files, c.id, c.name.view());
     d.bus.bus_name.assign(c.bus.view());
     d.bus.baud_rate = static_cast<std::uint32_t>(c.br);
     const link::line_match match = link::match_bus_name(d.bus.bus_name.c_str(), d.config.serial_port_name.c_str());
@@ -133,36 +207,36 @@ void dispatch_command(daemon_state& d, const command_record& record)
     }
 
     const std::string_view n = c.name.view();
-    if (n == "FUNCTION_TEST")
+    if (is(n, "FUNCTION_TEST"))
         function_test(c);
-    if (n == "CHECK_SEC_ADDRESS")
+    if (is(n, "CHECK_SEC_ADDRESS"))
         check_sec_address(c);
 
-    if (n.find("SETSECADR_") != std::string_view::npos) {
+    if (is(n, "SETSECADR_")) {
         set_secondary_address(c);
         return;
     }
-    if (n == "SET_PRIMARY_ADDRESS") {
+    if (is(n, "SET_PRIMARY_ADDRESS")) {
         set_primary_address(c);
         return;
     }
-    if (n == "SET_PRIMARY_ADDRESS_MANUAL") {
+    if (is(n, "SET_PRIMARY_ADDRESS_MANUAL")) {
         set_primary_address_manual(c);
         return;
     }
-    if (n == "RESET_PRIMARY_ADDRESS") {
+    if (is(n, "RESET_PRIMARY_ADDRESS")) {
         reset_primary_address(c);
         return;
     }
-    if (n == "GET_ADDRESS_LIST") {
+    if (is(n, "GET_ADDRESS_LIST")) {
         get_address_list(c);
         return;
     }
-    if (n == "RESET_ADDRESS_LIST") {
+    if (is(n, "RESET_ADDRESS_LIST")) {
         reset_address_list(c);
         return;
     }
-    if (n == "SLAVE_SEARCH") {
+    if (is(n, "SLAVE_SEARCH")) {
         slave_search(c);
         return;
     }

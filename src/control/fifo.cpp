@@ -1,12 +1,15 @@
 #include "control/fifo.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "control/dispatcher.h"
 #include "log/stop.h"
 #include "log/text.h"
 #include "log/trace.h"
@@ -56,6 +59,25 @@ void refuse(int fd, const log::log_settings& log, const text<96>& why)
 
 } // namespace
 
+int lock_command_fifo(const char* path)
+{
+    text<272> lock_path;
+    lock_path.format("%s.lock", path);
+    if (path[0] == '\0' || lock_path.full()) {
+        errno = path[0] == '\0' ? ENOENT : ENAMETOOLONG;
+        return -1;
+    }
+    const int fd = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return -1;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return fd;
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return error == EWOULDBLOCK ? served_elsewhere : -1;
+}
+
 int create_command_fifo(const char* path)
 {
     // Owner and group: clients join the daemon's group instead of running as
@@ -64,11 +86,13 @@ int create_command_fifo(const char* path)
         return ::chmod(path, 0660) == 0 ? 0 : -1;
     // Only a FIFO will do: a regular file or a directory would end every
     // reading pass at once and spin for ever.
+    const int error = errno;
     struct stat st;
-    if (errno == EEXIST && ::stat(path, &st) == 0 && S_ISFIFO(st.st_mode))
+    if (error == EEXIST && ::stat(path, &st) == 0 && S_ISFIFO(st.st_mode))
         return 0;
     if (trace::fifo)
         std::printf("%s konnte nicht angelegt werden\n", path);
+    errno = error;
     return -1;
 }
 
@@ -115,8 +139,24 @@ void record_fault(const command_record& record, int count, text<96>& why)
             return;
         }
     // Never a client's command; what a read shifted into a bus name gives.
-    if (record.cmd[0] == '\0')
+    if (record.cmd[0] == '\0') {
         why.assign("record without command name, not run");
+        return;
+    }
+    const auto printable = [](char ch) { return static_cast<unsigned char>(ch) >= 0x20 && ch != 0x7F; };
+    const auto bus = field_view(record.bus.data(), record.bus.size());
+    if (!std::all_of(bus.begin(), bus.end(), printable)) {
+        why.assign("field bus holds non-printable bytes, record not run");
+        return;
+    }
+    // A record read out of step shows as a name no command has.
+    const auto name = field_view(record.cmd.data(), record.cmd.size());
+    if (is_command_name(name))
+        return;
+    why.assign("unknown command ");
+    for (char ch : name)
+        if (printable(ch) && static_cast<unsigned char>(ch) < 0x80)
+            why.append(std::string_view(&ch, 1));
 }
 
 int read_command_fifo(const char* path, const log::log_settings& log, record_sink& sink)

@@ -21,12 +21,20 @@ struct record_sink {
 };
 
 // Why `count` bytes read as `record` must not run, for a log entry after
-// "FIFO: "; empty when the record is whole and its bus, secAdr and cmd fields
-// each hold their terminating zero and cmd names something.
+// "FIFO: "; empty when the record is whole, its bus, secAdr and cmd fields
+// each hold their terminating zero, bus is printable and cmd is a command
+// the dispatcher knows.
 void record_fault(const command_record& record, int count, text<96>& why);
 
-// 0 when the FIFO exists (created now or before), -1 otherwise; a path that
-// exists but is not a FIFO counts as a failure.
+// One process alone serves a FIFO: it holds the lock file "<path>.lock"
+// beside it for its whole life. Returns the lock's descriptor, served_elsewhere
+// when another process holds it, or -1 with errno when the lock file cannot be
+// had (an empty path has none: its FIFO cannot be made either).
+inline constexpr int served_elsewhere = -2;
+int lock_command_fifo(const char* path);
+
+// 0 when the FIFO exists (created now or before), -1 otherwise with errno
+// telling why; a path that exists but is not a FIFO counts as a failure.
 int create_command_fifo(const char* path);
 
 // Throws away whatever is waiting, without blocking; a FIFO made at this

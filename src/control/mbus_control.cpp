@@ -2,6 +2,7 @@
 // drains the command FIFO, opens the serial line and serves command records
 // until SIGTERM or SIGINT asks it to end; SIGHUP opens logs and line anew.
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <sys/stat.h>
@@ -108,9 +109,17 @@ int main(int argc, char** argv)
         return 1;
 
     const char* fifo = state.config.path_input.c_str();
+    // Before the FIFO is touched: a second daemon must leave it to the first.
+    const int lock = control::lock_command_fifo(fifo);
+    if (lock == control::served_elsewhere) {
+        std::fprintf(stderr, "velkor: %s is served by another process\n", fifo);
+        return 1;
+    }
     struct stat before;
     const bool existed = ::lstat(fifo, &before) == 0;
-    if (control::create_command_fifo(fifo) != 0) {
+    if (lock < 0 || control::create_command_fifo(fifo) != 0) {
+        std::fprintf(stderr, "velkor: cannot create %s%s: %s\n", fifo, lock < 0 ? ".lock" : "",
+                     errno == EEXIST ? "it exists and is no FIFO" : std::strerror(errno));
         std::puts("exit mbus - error fifo init");
         return 1;
     }
@@ -122,7 +131,9 @@ int main(int argc, char** argv)
     link::trace_timing(transceiver.timing);
     control::connect_daemon_state(state, transceiver, system_clock());
     control::list_clear(state.addresses);
+    control::report_unwritable_folders(state);
     results::remove_temporary_files(state.files);  // left by a run that was killed
+    results::remove_unfinished_results(state.files);
     control::notifier_open(state.notifier, std::getenv("NOTIFY_SOCKET"));
     control::notify(state.notifier, "READY=1");
     at_safe_point();

@@ -25,13 +25,14 @@ int common_start(command& c)
     return address_target_slave(c) == 0 ? success : no_answer;
 }
 
-// Requests the next telegram. With empty_is_no_answer, nothing received is
-// no_answer rather than invalid.
-int request_telegram(command& c, bool empty_is_no_answer)
+// Requests the next telegram. Nothing received, also when the line was lost
+// or an answer came from another slave, is no answer; anything else that is no
+// valid telegram is invalid.
+int request_telegram(command& c)
 {
     link::build_req_ud2(c.d.bus, static_cast<std::uint8_t>(c.target), c.fcb);
     exchange(c);
-    if (empty_is_no_answer && c.d.bus.receive_length == 0)
+    if (c.d.bus.receive_length == 0)
         return no_answer;
     return link::check_long_frame(c.d.bus) == 1 ? success : invalid;
 }
@@ -70,7 +71,7 @@ void get_data(command& c)
     int outcome = common_start(c);
     int count = 0;
     while (outcome == success) {
-        outcome = request_telegram(c, true);
+        outcome = request_telegram(c);
         if (outcome != success)
             break;
         const decode::telegram_view telegram = c.d.bus.received();
@@ -99,7 +100,7 @@ void get_struct_data(command& c)
     int outcome = common_start(c);
     int count = 0;
     while (outcome == success) {
-        outcome = request_telegram(c, false);
+        outcome = request_telegram(c);
         if (outcome != success)
             break;
         const decode::telegram_view telegram = c.d.bus.received();
@@ -124,7 +125,7 @@ void get_raw_data(command& c)
         if (c.id != 0)
             results::write_raw_file(c.d.files, c.id, {}, 0);
         for (;;) {
-            outcome = request_telegram(c, false);
+            outcome = request_telegram(c);
             if (outcome != success)
                 break;
             const decode::telegram_view telegram = c.d.bus.received();
@@ -137,7 +138,8 @@ void get_raw_data(command& c)
             if (!more)
                 break;
         }
-        if (c.id != 0)
+        // Telegrams from before a lost line are not the meter's readout.
+        if (c.id != 0 && !c.d.line->line_failed())
             results::write_raw_file(c.d.files, c.id, {}, 2);
     }
     outcome_message(c, outcome, count);

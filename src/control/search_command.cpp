@@ -18,6 +18,8 @@ void show_progress(command& c, int found)
     notify_status(c.d.notifier, status.view());
 }
 
+enum class search_end { finished, line_lost, probe_limit };
+
 } // namespace
 
 void slave_search(command& c)
@@ -35,8 +37,11 @@ void slave_search(command& c)
         results::write_slaves_file(files, c.id, progress);
 
     std::array<std::uint8_t, 8> mask{};
+    int probes = 0;
+    search_end end = search_end::finished;
     while (go_on) {
         go_on = link::search_step(c.d.search, start, c.d.bus, *c.d.line, *c.d.clock, mask);
+        ++probes;
         progress.secondary.clear();
         progress.primary.clear();
         if (c.d.bus.receive_length != 0) {
@@ -54,13 +59,27 @@ void slave_search(command& c)
             if (results::check_abort_file(files, c.id))
                 return;
         }
+        // A lost line leaves the rest of the bus unsearched; constant noise
+        // would make every probe a collision and the walk endless.
+        if (c.d.line->line_failed())
+            end = search_end::line_lost;
+        else if (go_on && probes >= c.d.config.search_max_probes)
+            end = search_end::probe_limit;
+        if (end != search_end::finished)
+            break;
     }
+    progress.incomplete = end != search_end::finished;
     if (c.id != 0) {
         progress.phase = 2;
         results::write_slaves_file(files, c.id, progress);
     }
-    c.message.assign("SLAVE_SEARCH: finished");
-    report(c, __LINE__, 1, log::entry_kind::notice);
+    if (end == search_end::line_lost)
+        c.message.assign("SLAVE_SEARCH: incomplete, the line was lost");
+    else if (end == search_end::probe_limit)
+        c.message.format("SLAVE_SEARCH: incomplete, search_max_probes (%d) reached", probes);
+    else
+        c.message.assign("SLAVE_SEARCH: finished");
+    report(c, __LINE__, 1, end == search_end::finished ? log::entry_kind::notice : log::entry_kind::failure);
 }
 
 } // namespace velkor::control

@@ -17,6 +17,7 @@ struct settings {
     int primary_reset = 0;
     int primary_start = 0;
     link::link_timing timing;    // link_timing, link_pause_ms, link_margin_ms, link_retries
+    int search_max_probes = 20000;  // a search ends "incomplete" after so many probes
 };
 
 // Reads the controller keys and sets every module's trace switch. Returns 0,

@@ -32,6 +32,10 @@ struct bus_context {
     std::int32_t send_length = 0;
     std::array<std::uint8_t, bus_buffer_size> receive_buffer{};
     std::int32_t receive_length = 0;  // 0: no answer
+    // The selection in force for address 253: the 8 wire bytes of the last
+    // select frame built in this command, wildcards included.
+    std::array<std::uint8_t, 8> selection{};
+    bool selected = false;
 
     std::span<const std::uint8_t> sent() const { return std::span(send_buffer).first(clamped(send_length)); }
     std::span<const std::uint8_t> received() const

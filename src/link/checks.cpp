@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "decode/header.h"
 #include "log/trace.h"
 
 namespace velkor::link {
@@ -14,6 +15,50 @@ constexpr std::uint8_t stop_byte = 0x16;
 constexpr std::uint8_t rsp_ud_c = 0x08;
 constexpr std::uint8_t variable_data_ci = 0x72;
 constexpr std::size_t smallest_long_frame = 9;  // 68 L L 68 C A CI CS 16
+
+constexpr std::size_t request_a_field = 2;  // short frame 10 C A CS 16
+constexpr std::size_t answer_a_field = 5;
+constexpr std::size_t identification_at = 7;  // ident (4), manufacturer (2), version, medium
+constexpr std::size_t identification_end = 15;
+constexpr std::uint8_t highest_primary = 250;
+constexpr std::uint8_t selected = 0xFD;
+constexpr std::uint8_t wildcard = 0xFF;
+
+bool nibble_matches(unsigned mask, unsigned value) { return mask == 0xF || mask == value; }
+
+// Identification number nibble by nibble, the other bytes whole.
+bool identification_matches(const std::array<std::uint8_t, 8>& mask, std::span<const std::uint8_t> id)
+{
+    for (std::size_t i = 0; i < 4; ++i)
+        if (!nibble_matches(mask[i] >> 4, id[i] >> 4u) || !nibble_matches(mask[i] & 0x0Fu, id[i] & 0x0Fu))
+            return false;
+    for (std::size_t i = 4; i < mask.size(); ++i)
+        if (mask[i] != wildcard && mask[i] != id[i])
+            return false;
+    return true;
+}
+
+bool has_wildcard(const std::array<std::uint8_t, 8>& mask)
+{
+    for (std::size_t i = 0; i < mask.size(); ++i)
+        if (i < 4 ? (mask[i] >> 4) == 0xF || (mask[i] & 0x0F) == 0xF : mask[i] == wildcard)
+            return true;
+    return false;
+}
+
+// A selection as the search shows its masks, or as the secondary address it names.
+void describe_selection(const std::array<std::uint8_t, 8>& w, text<64>& out)
+{
+    if (has_wildcard(w)) {
+        out.format("mask %02X %02X %02X %02X %02X %02X %02X %02X", w[3], w[2], w[1], w[0], w[5], w[4], w[6], w[7]);
+        return;
+    }
+    std::array<std::uint8_t, identification_end> frame{};
+    std::copy(w.begin(), w.end(), frame.begin() + identification_at);
+    text<32> secondary, primary;
+    decode::render_secondary_address(frame, secondary, primary);
+    out.format("secondary address %s", secondary.c_str());
+}
 
 void say(const char* message)
 {
@@ -88,6 +133,35 @@ int check_long_frame(const bus_context& bus)
         return 0;
     }
     return 1;
+}
+
+bool answer_belongs(const bus_context& bus, text<64>& answered, text<64>& asked)
+{
+    const auto request = bus.sent();
+    if (bus.answer_mode != answer_long || request.size() <= request_a_field || long_frame_errors(bus) != 0)
+        return true;
+    // A short frame carries its A field at 2, a long one at 5.
+    const std::size_t a_at = request[0] == 0x10 ? request_a_field : answer_a_field;
+    const std::uint8_t address = a_at < request.size() ? request[a_at] : 0;
+    const auto frame = bus.received();
+    if (address <= highest_primary) {
+        if (frame[answer_a_field] == address)
+            return true;
+        answered.format("primary address %u", static_cast<unsigned>(frame[answer_a_field]));
+        asked.format("primary address %u", static_cast<unsigned>(address));
+        return false;
+    }
+    if (address != selected || !bus.selected)
+        return true;
+    // A frame too short to name its slave cannot show that it is the one.
+    if (frame.size() >= identification_end + 2 &&
+        identification_matches(bus.selection, frame.subspan(identification_at, 8)))
+        return true;
+    text<32> secondary, primary;
+    decode::render_secondary_address(frame, secondary, primary);
+    answered.format("secondary address %s", secondary.c_str());
+    describe_selection(bus.selection, asked);
+    return false;
 }
 
 } // namespace velkor::link

@@ -2,6 +2,7 @@
 // Judging an answer in the receive buffer.
 
 #include "link/bus_context.h"
+#include "log/text.h"
 
 namespace velkor::link {
 
@@ -25,5 +26,12 @@ bool worth_repeating(const bus_context& bus);
 // "CHECK_UD2": 1 for a valid RSP_UD long frame (C 0x08, CI 0x72, checksum,
 // end byte, length L + 6), else 0. Messages with the encoder trace switch.
 int check_long_frame(const bus_context& bus);
+
+// Whether a valid long frame comes from the slave the request asked: after a
+// request to primary address 0-250 its A field must be that address; after a
+// selection (253) its identification must match the selection, an F nibble
+// of the number and an FF byte matching anything. Any other answer belongs.
+// When it does not, both sides are described for the log.
+bool answer_belongs(const bus_context& bus, text<64>& answered, text<64>& asked);
 
 } // namespace velkor::link

@@ -89,6 +89,8 @@ void build_select_wire(bus_context& bus, const std::array<std::uint8_t, 8>& wire
     auto f = load(bus, select_slave);
     std::copy(wire.begin(), wire.end(), f.begin() + 7);
     seal(bus, f, answer_short);
+    bus.selection = wire;
+    bus.selected = true;
 }
 
 } // namespace

@@ -151,8 +151,10 @@ bool collect_from_line(transceiver& t, bus_context& bus)
         }
     }
     answer.finish();
-    if (lost)
+    if (lost) {
         bus.clear_receive();  // a line that went away mid-answer leaves nothing to judge
+        line_lost(t);
+    }
     if (!trace::transceiver)
         return completed;
     if (answer.echo_removed)
@@ -233,9 +235,7 @@ void collect_in_window(window_job& job)
         const int n = t.line.read(chunk);
         const std::int64_t now = t.clock.monotonic_us();
         if (n < 0) {
-            // Gone mid-answer: nothing to judge, and it comes back at its opening speed.
-            lost = true;
-            t.speed_set = 0;
+            lost = true;  // gone mid-answer: nothing to judge
             break;
         }
         if (n > 0) {
@@ -257,8 +257,10 @@ void collect_in_window(window_job& job)
         t.line.wait_input(t.clock, whole_ms_up(until - now < longest_wait_us ? until - now : longest_wait_us));
     }
     answer.finish();
-    if (lost)
+    if (lost) {
         bus.clear_receive();
+        line_lost(t);
+    }
     job.result.complete_us = t.clock.monotonic_us() - job.sent_at_us;
     if (!trace::transceiver)
         return;

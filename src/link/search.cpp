@@ -54,7 +54,7 @@ bool read_selected(bus_context& bus, bus_line& line)
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
         build_req_ud2(bus, selected_address, 1);
-        line.transceive(bus);
+        exchange_once(line, bus);
         if (check_long_frame(bus) == 1)
             return true;
     }
@@ -89,7 +89,7 @@ int search_step(search_state& state, int& start_flag, bus_context& bus, bus_line
         hex_dump(state.mask);
 
     build_select(bus, state.mask);
-    line.transceive(bus);
+    exchange_once(line, bus);
     const int ack = check_ack(bus);
     const int status = ack == 1 ? one_slave : ack == 0 ? nobody : several;
     if (status == nobody)

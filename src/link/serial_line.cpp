@@ -20,6 +20,12 @@ void serial_line::discard_input()
         ::tcflush(port.fd, TCIFLUSH);
 }
 
+int serial_line::pending_input()
+{
+    int waiting = 0;
+    return port.fd >= 0 && ::ioctl(port.fd, FIONREAD, &waiting) == 0 ? waiting : 0;
+}
+
 // Normally one write. The port is non-blocking, so a full output queue is
 // waited out a second at a time while it drains, never for ever.
 int serial_line::write(std::span<const std::uint8_t> bytes)
@@ -42,7 +48,8 @@ int serial_line::write(std::span<const std::uint8_t> bytes)
             port::serial_lost(port, path, error == EAGAIN ? ENODEV : error);
         break;
     }
-    return done > 0 || bytes.empty() ? static_cast<int>(done) : -1;
+    // -1 only for a device that is gone; a queue that stayed full wrote what it could.
+    return port.fd < 0 ? -1 : static_cast<int>(done);
 }
 
 void serial_line::drain()

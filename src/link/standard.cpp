@@ -24,12 +24,14 @@ void transceive_standard(transceiver& t, bus_context& bus)
     if (ending(t, bus))
         return;
     bus.clear_receive();
-    if (on_configured_line(bus) && !t.line.ready()) {
+    if (on_configured_line(bus) && !line_available(t)) {
         t.speed_set = 0;
         if (trace::transceiver && bus.answer_mode != answer_none)
             std::puts("ERROR - NO ANSWER");
         return;
     }
+    if (on_configured_line(bus))
+        settle_line(t, bus);
     // Switching costs the line a settling time, so only a new speed is set.
     const std::uint32_t rate = line_rate(bus.baud_rate);
     if (rate != t.speed_set) {
@@ -40,15 +42,17 @@ void transceive_standard(transceiver& t, bus_context& bus)
     const auto frame = bus.sent();
     if (on_configured_line(bus)) {
         t.line.discard_input();
-        // A device that went away comes back at its opening speed.
         if (t.line.write(frame) < 0)
-            t.speed_set = 0;
+            line_lost(t);
+        else
+            remember_unanswered(t, bus);
         // The window opens when the last bit has left, not when the frame was queued.
         t.line.drain();
     } else {
         port::file_transport_write(bus.bus_name.c_str(), frame);
     }
     const std::int64_t sent_at = t.clock.monotonic_us();
+    t.sent_us[t.sends++ % t.sent_us.size()] = sent_at;
     if (trace::transceiver) {
         std::printf("TX: %d Bytes written\n", static_cast<int>(bus.send_length));
         hex_dump(frame);
@@ -60,6 +64,10 @@ void transceive_standard(transceiver& t, bus_context& bus)
     if (trace::transceiver)
         std::printf("window = %d ms\n", window);
     const answer_timing answer = receive_in_window(t, bus, sent_at);
+    if (answer.first_byte_us >= 0) {
+        t.answer_began_us = sent_at + answer.first_byte_us;
+        t.answer_ended_us = sent_at + answer.complete_us;
+    }
     if (!trace::transceiver)
         return;
     if (answer.first_byte_us < 0)
@@ -79,40 +87,24 @@ void transceiver::collision_wait(const bus_context& bus, velkor::clock& c)
         bus_line::collision_wait(bus, c);
         return;
     }
-    const std::int64_t quiet_us = answer_window_ms(bus.baud_rate, timing.margin_ms) * 1000LL;
-    if (!on_configured_line(bus)) {
-        c.sleep_ms(whole_ms(quiet_us));
-        return;
-    }
-    std::int64_t last = c.monotonic_us();
-    const std::int64_t give_up = last + quiet_us + wire_time_ms(bus.baud_rate, bus_buffer_size) * 1000LL;
-    std::array<std::uint8_t, 64> dropped;
-    for (;;) {
-        const int n = line.read(dropped);
-        const std::int64_t now = c.monotonic_us();
-        if (n < 0)
-            speed_set = 0;
-        if (n < 0 || now >= give_up)
-            return;
-        if (n > 0) {
-            last = now;
-            continue;
-        }
-        if (now - last >= quiet_us)
-            return;
-        line.wait_input(c, static_cast<int>((quiet_us - (now - last) + 999) / 1000));
-    }
+    if (on_configured_line(bus))
+        drop_until_quiet(*this, bus);
+    else
+        c.sleep_ms(answer_window_ms(bus.baud_rate, timing.margin_ms));
 }
 
 void transceive_repeating(bus_line& line, bus_context& bus)
 {
-    line.transceive(bus);
+    exchange_once(line, bus);
     const int retries = line.retries();
-    for (int repeat = 1; repeat <= retries && worth_repeating(bus); ++repeat) {
+    int repeat = 1;
+    for (; repeat <= retries && worth_repeating(bus) && !line.line_failed(); ++repeat) {
         if (trace::transceiver)
             std::printf("repeat %d of %d\n", repeat, retries);
-        line.transceive(bus);
+        exchange_once(line, bus);
     }
+    if (repeat > 1 && !worth_repeating(bus))
+        line.answer_may_follow(repeat);
 }
 
 } // namespace velkor::link

@@ -3,6 +3,7 @@
 #include <array>
 #include <cerrno>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include "link/timing.h"
@@ -17,11 +18,23 @@ bool try_again(int error) { return error == EAGAIN || error == EWOULDBLOCK || er
 
 // A gateway that closed the connection while the line was idle shows it
 // here, so the exchange connects again instead of writing into the void.
+// Bytes waiting are only looked at: a late answer among them is for the
+// exchange to see.
 bool tcp_line::ready()
 {
-    if (port.fd >= 0)
-        discard_input();
+    if (port.fd >= 0) {
+        std::uint8_t first;
+        const ssize_t n = ::recv(port.fd, &first, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && !try_again(errno)))
+            port::tcp_lost(port, n == 0 ? 0 : errno);
+    }
     return port::tcp_reopen(port) >= 0;
+}
+
+int tcp_line::pending_input()
+{
+    int waiting = 0;
+    return port.fd >= 0 && ::ioctl(port.fd, FIONREAD, &waiting) == 0 ? waiting : 0;
 }
 
 // Bounded, so that a gateway that never stops sending cannot hold the daemon.

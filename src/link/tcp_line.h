@@ -20,6 +20,7 @@ struct tcp_line final : line_io {
     bool ready() override;
     void set_speed(int rate) override { baud_rate = rate; }
     void discard_input() override;
+    int pending_input() override;
     int write(std::span<const std::uint8_t> bytes) override;
     void drain() override;
     int read(std::span<std::uint8_t> buffer) override;

@@ -1,5 +1,6 @@
 #include "link/transceiver.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "link/receive.h"
@@ -47,6 +48,16 @@ int answer_timeout_ms(std::uint32_t baud_rate, std::int32_t send_length, std::ui
 
 int poll_interval_ms(std::uint32_t baud_rate) { return timing_for(baud_rate).poll_ms; }
 
+void remember_unanswered(transceiver& t, const bus_context& bus)
+{
+    const auto frame = bus.sent();
+    t.unanswered_length = 0;
+    if (bus.answer_mode != answer_none)
+        return;  // its echo is taken off with the answer
+    std::copy(frame.begin(), frame.end(), t.unanswered.begin());
+    t.unanswered_length = static_cast<std::int32_t>(frame.size());
+}
+
 bool ending(transceiver& t, bus_context& bus)
 {
     if (!stop::is_requested())
@@ -70,11 +81,14 @@ void transceiver::transceive(bus_context& bus)
     bus.clear_receive();
     // An adapter pulled and plugged in again, or missing at start, is taken
     // up here; while it is away the exchange has no answer.
-    if (on_configured_line(bus) && !line.ready()) {
+    if (on_configured_line(bus) && !line_available(*this)) {
         if (trace::transceiver && bus.answer_mode != answer_none)
             std::puts("ERROR - NO ANSWER");
         return;
     }
+    // Before the speed switch, which flushes the input.
+    if (on_configured_line(bus))
+        settle_line(*this, bus);
     line.set_speed(static_cast<int>(bus.baud_rate));
 
     // Whether all of it went out is not checked: a short write ends without an answer.
@@ -82,7 +96,10 @@ void transceiver::transceive(bus_context& bus)
     const auto frame = bus.sent();
     if (on_configured_line(bus)) {
         line.discard_input();
-        line.write(frame);
+        if (line.write(frame) < 0)
+            line_lost(*this);
+        else
+            remember_unanswered(*this, bus);
     } else {
         port::file_transport_write(bus.bus_name.c_str(), frame);
     }

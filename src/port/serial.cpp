@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -23,10 +25,13 @@ void settle()
 }
 
 // 8E1, receiver on, modem lines ignored, no flow control, no hang-up on close;
-// raw in and out; reads return at once with whatever has arrived.
+// raw in and out; reads return at once with whatever has arrived. A byte with
+// a parity or framing error is dropped by the driver, so its frame fails its
+// length or checksum instead of passing with a changed value.
 termios mbus_line_settings()
 {
     termios t{};
+    t.c_iflag = INPCK | IGNPAR;
     t.c_cflag = CS8 | PARENB | CREAD | CLOCAL;
     t.c_lflag = ISIG;
     t.c_cc[VMIN] = 0;
@@ -67,14 +72,32 @@ bool attribute_call(serial_port& port, const char* path, const char* call, int r
 
 constexpr int not_opened = -1;
 constexpr int lost_at_open = -2;
+constexpr int in_use = -3;
 
-// Opens and applies the line settings: the descriptor, not_opened, or
-// lost_at_open when the device went away during the settings (already logged).
+// Another master on the same line would take this one's answers: the device
+// is held exclusively (TIOCEXCL keeps out further opens but root's, the lock
+// keeps out every other process that locks it too).
+bool take_exclusively(serial_port& port)
+{
+    if (::flock(port.fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        ::close(port.fd);
+        port.fd = -1;
+        return false;
+    }
+    ::ioctl(port.fd, TIOCEXCL);
+    return true;
+}
+
+// Opens and applies the line settings: the descriptor, not_opened (errno
+// tells why), in_use, or lost_at_open when the device went away during the
+// settings (already logged).
 int open_device(serial_port& port, const char* path)
 {
     port.fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (port.fd < 0)
-        return not_opened;
+        return errno == EBUSY ? in_use : not_opened;
+    if (!take_exclusively(port))
+        return in_use;
     port.attribute_failed = false;
     if (trace::serial)
         std::printf("%s is open\n", path);
@@ -108,17 +131,35 @@ void set_serial_trace(int value)
         std::puts("DEBUG_SERIAL");
 }
 
+// Why the device cannot be had, once until it opens: the in-use message,
+// or "Can not open" with the system's reason in an entry of its own.
+void report_unavailable(serial_port& port, const char* path, int rc, int error)
+{
+    const unavailable why = rc == in_use ? unavailable::in_use : unavailable::not_opened;
+    if (rc == lost_at_open || port.reported == why)
+        return;
+    text<400> message;
+    if (why == unavailable::in_use) {
+        message.format("SERIAL: %s is in use by another process", path);
+        report(port, message.c_str());
+    } else if (port.reported == unavailable::none) {
+        // Only at start: an adapter that is away later was reported lost.
+        message.format("SERIAL: Can not open %s", path);
+        report(port, message.c_str());
+        message.format("SERIAL: %s: %s", path, std::strerror(error));
+        report(port, message.c_str());
+    }
+    port.reported = why;
+}
+
 int serial_open(serial_port& port, const char* path, const log::log_settings& log)
 {
     port.log = &log;
+    port.reported = unavailable::none;
     const int rc = open_device(port, path);
     if (rc >= 0)
         return rc;
-    if (rc == not_opened) {
-        text<300> message;
-        message.format("SERIAL: Can not open %s", path);
-        report(port, message.c_str());
-    }
+    report_unavailable(port, path, rc, errno);
     return -1;
 }
 
@@ -126,8 +167,13 @@ int serial_reopen(serial_port& port, const char* path)
 {
     if (port.fd >= 0)
         return port.fd;
-    if (open_device(port, path) < 0)
+    const int rc = open_device(port, path);
+    if (rc < 0) {
+        if (rc == in_use)
+            report_unavailable(port, path, rc, 0);
         return -1;
+    }
+    port.reported = unavailable::none;
     text<300> message;
     message.format("SERIAL: %s open again", path);
     report(port, message.c_str(), log::entry_kind::notice);
@@ -173,6 +219,8 @@ void serial_close(serial_port& port, const char* path)
     if (port.fd < 0)
         return;
     ::tcsetattr(port.fd, TCSANOW, &port.saved);
+    // The flag stays with the terminal while another process holds it open.
+    ::ioctl(port.fd, TIOCNXCL);
     ::close(port.fd);
     port.fd = -1;
     if (trace::serial)

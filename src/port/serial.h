@@ -8,6 +8,9 @@
 
 namespace velkor::port {
 
+// Why the device could not be had, as last reported; none once it opened.
+enum class unavailable { none, not_opened, in_use };
+
 // An open port keeps the settings it found (to restore at close) and the ones
 // it applies, so nothing is indexed by the number in the device name. The log
 // is the one given at open; a lost device and its return are reported there.
@@ -17,20 +20,24 @@ struct serial_port {
     termios active{};
     const log::log_settings* log = nullptr;
     bool attribute_failed = false;  // one report per open
+    unavailable reported = unavailable::none;
 };
 
 // Prints "DEBUG_SERIAL" when the value is non-zero.
 void set_serial_trace(int value);
 
 // Opens the device (never waiting for carrier, never becoming the controlling
-// terminal) and applies the M-Bus line settings at 9600 Bd. Returns the
-// descriptor (also kept in port.fd) or -1 after logging "SERIAL: Can not open %s".
-// A failed attribute call is logged with "SERIAL:" and the port stays open.
+// terminal), exclusively, and applies the M-Bus line settings at 9600 Bd.
+// Returns the descriptor (also kept in port.fd) or -1 after logging "SERIAL:
+// Can not open %s" and "SERIAL: <path>: <reason>", or "SERIAL: <path> is in
+// use by another process". A failed attribute call is logged with "SERIAL:"
+// and the port stays open.
 int serial_open(serial_port& port, const char* path, const log::log_settings& log);
 
 // Opens a closed port again with the log of its first open. On success logs
-// "SERIAL: <path> open again"; a failure is silent, so that an absent device
-// costs nothing but the attempt. Returns the descriptor or -1.
+// "SERIAL: <path> open again"; an absent device is silent, so that it costs
+// nothing but the attempt; one held by another process is logged once until
+// the port opens. Returns the descriptor or -1.
 int serial_reopen(serial_port& port, const char* path);
 
 // Whether a failed call on the port means the device is gone.

@@ -2,8 +2,10 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
@@ -196,6 +198,74 @@ int check_abort_file(result_files& files, int id)
     if (result_path(files, id, result))
         std::remove(result.c_str());
     return 1;
+}
+
+void remove_result(const result_files& files, int id, std::string_view command)
+{
+    path_text path;
+    if (!result_path(files, id, path) || ::unlink(path.c_str()) == 0 || errno == ENOENT)
+        return;
+    text<96> format;  // the longest command name and the text
+    format.format("%.*s: could not remove old result file %%s", static_cast<int>(command.size()), command.data());
+    report_failure(files, __LINE__, format.c_str(), path.c_str());
+}
+
+namespace {
+
+// "mbus_<number>" as the daemon names a result file: the number, or false.
+bool result_id(std::string_view name, int& id)
+{
+    constexpr std::string_view prefix = "mbus_";
+    if (!name.starts_with(prefix) || name.size() > prefix.size() + 11)
+        return false;
+    const text<16> digits(name.substr(prefix.size()));
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(digits.c_str(), &end, 10);
+    if (digits.empty() || *end != '\0' || errno != 0 || value < INT32_MIN || value > INT32_MAX)
+        return false;
+    id = static_cast<int>(value);
+    text<24> again;
+    again.format("mbus_%d", id);
+    return again.view() == name;
+}
+
+// The beginning and the end of a document tell its state: a progress answer
+// is short, and a slaves list ends with its state.
+bool left_in_progress(int dir, const char* name)
+{
+    const int fd = ::openat(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    std::array<char, 64> head{}, tail{};
+    const ssize_t h = ::pread(fd, head.data(), head.size(), 0);
+    const off_t size = ::lseek(fd, 0, SEEK_END);
+    const off_t from = size > static_cast<off_t>(tail.size()) ? size - static_cast<off_t>(tail.size()) : 0;
+    const ssize_t t = ::pread(fd, tail.data(), tail.size(), from);
+    ::close(fd);
+    const std::string_view first(head.data(), h > 0 ? static_cast<std::size_t>(h) : 0);
+    const std::string_view last(tail.data(), t > 0 ? static_cast<std::size_t>(t) : 0);
+    return (first.starts_with("{\"data_response\":\"Telegram ") && first.ends_with(", Receive More\"}")) ||
+           (last.ends_with("\"state\":\"run\"\n}") && first.starts_with("{\n\t\"slaves\""));
+}
+
+} // namespace
+
+int remove_unfinished_results(result_files& files)
+{
+    DIR* dir = ::opendir(files.directory.empty() ? "/" : files.directory.c_str());
+    if (!dir)
+        return 0;
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        int id = 0;
+        if (!result_id(entry->d_name, id) || !left_in_progress(::dirfd(dir), entry->d_name))
+            continue;
+        drop_result(files, id, __LINE__, "velkor", "an earlier run left it unfinished");
+        ++removed;
+    }
+    ::closedir(dir);
+    return removed;
 }
 
 int remove_temporary_files(result_files& files)

@@ -26,6 +26,7 @@ struct search_progress {
     text<32> primary;
     text<32> progress;
     std::int32_t phase = 0;  // 0 start, 1 one more entry, 2 end
+    bool incomplete = false; // at the end: the search could not cover the bus
 };
 
 struct slave_entry {
@@ -72,6 +73,16 @@ int publish_result(const char* temp_path, const char* result_path);
 // on showing a progress answer or a part of the work as if it were all, so it
 // is removed, and that is logged at level 1 with the reason.
 void drop_result(const result_files& files, int id, int line, std::string_view command, std::string_view reason);
+
+// Before a command with a non-zero id runs: an older result file of that
+// number goes, so that nothing stale passes for the command's answer. A file
+// that cannot be removed is logged at level 1.
+void remove_result(const result_files& files, int id, std::string_view command);
+
+// At start: result files an earlier run left in a progress state (a slaves
+// list in state "run", "Telegram N, Receive More") are removed, each logged
+// at level 1. Returns how many went.
+int remove_unfinished_results(result_files& files);
 
 // Removes "mbus_create" and every hidden document left half-written (by a run
 // that was killed, say). Returns how many files went.

@@ -47,10 +47,7 @@ bool write_list(doc_file& out, const result_files& files, const search_progress&
     }
     json_print(out, "\t],\n");
     json_print(out, "\t\"progress\":\"%s\",\n", progress.progress);
-    if (end)
-        json_print(out, "\t\"state\":\"end\"");
-    else
-        json_print(out, "\t\"state\":\"run\"");
+    json_print(out, "\t\"state\":\"%s\"", !end ? "run" : progress.incomplete ? "incomplete" : "end");
     json_print(out, "\n}");
     return true;
 }

@@ -189,6 +189,13 @@ TEST_F(addressing, ResetAddressListEmptiesTheListOnADeadBus)
     EXPECT_EQ(-1, listed());
     EXPECT_FALSE(has_result(1));
     EXPECT_TRUE(dev_log().empty());
+
+    // A lost line may have kept the reset from the slaves: their addresses stay listed.
+    control::list_assign(d.addresses, "12345678-AAA-1-7", 10);
+    bus.lose_line();
+    run("RESET_ADDRESS_LIST", 1);
+    EXPECT_EQ(10, listed());
+    EXPECT_EQ(strings{"RESET_ADDRESS_LIST: the line was lost, address list kept"}, main_log());
 }
 
 TEST_F(addressing, CheckSecondaryAddress)

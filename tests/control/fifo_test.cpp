@@ -19,7 +19,7 @@ namespace velkor {
 
 namespace {
 
-// Takes a record "STOP" as its last. While the gate is closed, dispatching
+// Takes a record "FUNCTION_TEST" as its last. While the gate is closed, dispatching
 // waits, as a long command does.
 struct recording_sink final : control::record_sink {
     std::mutex m;
@@ -39,7 +39,7 @@ struct recording_sink final : control::record_sink {
     bool done() override
     {
         std::lock_guard<std::mutex> lock(m);
-        return !records.empty() && std::strcmp(records.back().cmd.data(), "STOP") == 0;
+        return !records.empty() && std::strcmp(records.back().cmd.data(), "FUNCTION_TEST") == 0;
     }
     std::size_t count()
     {
@@ -108,7 +108,7 @@ struct fifo_fixture : ::testing::Test {
     {
         sink.gate_open = true;
         if (serving)
-            write_in_one(path, bytes_of(record("STOP", 0)));
+            write_in_one(path, bytes_of(record("FUNCTION_TEST", 0)));
         reader.join();
         EXPECT_EQ(0, result);
     }
@@ -175,7 +175,7 @@ TEST_F(fifo_fixture, RecordsRunInOrderAndAShortOneIsRefused)
     EXPECT_EQ(7, sink.records[0].id);
     EXPECT_STREQ("HALLO", sink.records[1].cmd.data());
     EXPECT_EQ(2400, sink.records[1].br);
-    EXPECT_STREQ("STOP", sink.records[2].cmd.data());
+    EXPECT_STREQ("FUNCTION_TEST", sink.records[2].cmd.data());
 }
 
 TEST_F(fifo_fixture, ReadEndStaysOpenBetweenWriters)
@@ -249,6 +249,15 @@ TEST(fifo_record, RefusedUnlessWholeAndWellFormed)
         {"cmd", 332, [](control::command_record& r) { r.cmd.fill('c'); },
          "field cmd without terminating zero, record not run"},
         {"no command", 332, [](control::command_record& r) { r.cmd.fill(0); }, "record without command name, not run"},
+        // Names as a record read two bytes out of step shows them, or a typo.
+        {"shifted", 332, [](control::command_record& r) { std::strcpy(r.cmd.data(), "NCTION_TEST"); },
+         "unknown command NCTION_TEST"},
+        {"unknown", 332, [](control::command_record& r) { std::strcpy(r.cmd.data(), "HALLO\x01\xC3\xA4X "); },
+         "unknown command HALLOX "},
+        {"contains SETSECADR_", 332, [](control::command_record& r) { std::strcpy(r.cmd.data(), "XSETSECADR_1-A"); }, ""},
+        {"contains FILE", 332, [](control::command_record& r) { std::strcpy(r.cmd.data(), "FILE /tmp/f"); }, ""},
+        {"control byte in bus", 332, [](control::command_record& r) { r.bus[3] = '\n'; },
+         "field bus holds non-printable bytes, record not run"},
     };
     for (const row& r : rows) {
         control::command_record rec = record("HALLO", 1);

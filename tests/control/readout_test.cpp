@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 
@@ -137,13 +138,51 @@ TEST_F(readout, SlaveThatStopsAnswering)
     bus.expect(req_fcb1, rsp_ud(volume + "1F")).expect(req_fcb0, {});
     run("GET_STRUCT_DATA", 6);
     EXPECT_FALSE(has_result(6));
-    EXPECT_EQ("GET_STRUCT_DATA: data-telegram 2 from slave 12345678-AAA-1-7 invalid", main_log().back());
+    // A missing answer is no answer, never an invalid telegram.
+    EXPECT_EQ("GET_STRUCT_DATA: no answer from selected slave 12345678-AAA-1-7", main_log().back());
 
     addressed();
     bus.expect(req_fcb1, rsp_ud(volume + "1F")).expect(req_fcb0, {});
     run("GET_RAW_DATA", 7);
     EXPECT_EQ("{\"telegrams\":\n[\"" + to_hex(rsp_ud(volume + "1F")) + " \"\n\n]}", result(7));
-    EXPECT_EQ("GET_RAW_DATA: data-telegram 2 from slave 12345678-AAA-1-7 invalid", main_log().back());
+    EXPECT_EQ("GET_RAW_DATA: no answer from selected slave 12345678-AAA-1-7", main_log().back());
+}
+
+TEST_F(readout, LineLostFailsTheCommandAndNoOlderResultStays)
+{
+    struct row {
+        const char* name;
+        const char* command;
+        bool lost_before_select;  // else after the first of two telegrams
+        std::string result;       // empty: no result file
+        const char* logged;
+    };
+    const row rows[] = {
+        {"broadcast lost", "GET_DATA", true, R"({"ack_response":"No Answer","primAdr":"NO"})",
+         "GET_DATA: no answer from selected slave 12345678-AAA-1-7"},
+        {"lost in a readout", "GET_DATA", false, R"({"data_response":"No Answer"})",
+         "GET_DATA: no answer from selected slave 12345678-AAA-1-7"},
+        {"no partial raw list", "GET_RAW_DATA", false, "", "GET_RAW_DATA: no answer from selected slave 12345678-AAA-1-7"},
+        {"nothing written", "HALLO", true, "", "HALLO: slave with address 12345678-AAA-1-7 not available"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        write_file(dir.file("out/mbus_5"), R"({"data_response":"an older command's"})");
+        write_file(dir.file("mbusLogDev"), "");
+        bus.sent.clear();
+        if (r.lost_before_select) {
+            bus.lose_line();
+        } else {
+            addressed();
+            bus.expect(req_fcb1, rsp_ud(volume + "1F")).lose_line();
+        }
+        run(r.command, 5);
+        EXPECT_TRUE(bus.script.empty());
+        EXPECT_EQ(r.lost_before_select ? 1u : 4u, bus.sent.size()) << "nothing goes out after the loss";
+        EXPECT_EQ(r.result, has_result(5) ? result(5) : "");
+        const strings log = dev_log();
+        EXPECT_NE(log.end(), std::find(log.begin(), log.end(), r.logged)) << r.logged;
+    }
 }
 
 TEST_F(readout, WrongChecksumOnTheFirstTelegram)

@@ -22,6 +22,15 @@ struct aborting_line final : link::bus_line {
     }
 };
 
+// A line lost at the nth exchange, as the transceiver reports it.
+struct losing_line final : link::bus_line {
+    link::bus_line& inner;
+    int left;
+    losing_line(link::bus_line& l, int n) : inner(l), left(n) {}
+    void transceive(link::bus_context& bus) override { --left > 0 ? inner.transceive(bus) : bus.clear_receive(); }
+    bool line_failed() const override { return left <= 0; }
+};
+
 struct search_command : daemon_fixture {
     meter_line meters = meter_line_from(read_file(std::string(VELKOR_SOURCE_DIR) + "/tools/velkor-sim/examples/demo.bus"));
     search_command() { d.line = &meters; }
@@ -83,6 +92,29 @@ TEST_F(search_command, MetersSharingAnAddressDoNotHideTheRest)
     EXPECT_EQ("SLAVE_SEARCH: found 87654321-AAA-1-7   6", main_log()[1]);
     EXPECT_EQ("SLAVE_SEARCH: finished", main_log().back());
     EXPECT_NE(std::string::npos, result(5).find("\"state\":\"end\""));
+}
+
+TEST_F(search_command, LostLineOrProbeLimitEndsTheListIncomplete)
+{
+    losing_line losing(meters, 6);
+    bus.responder = [](std::span<const std::uint8_t>) { return hex("00 E5"); };  // noise: every probe collides
+    const struct {
+        link::bus_line* line;
+        const char* ended;
+        std::size_t listed;
+    } rows[] = {
+        {&losing, "SLAVE_SEARCH: incomplete, the line was lost", 1},
+        {&bus, "SLAVE_SEARCH: incomplete, search_max_probes (50) reached", 0},
+    };
+    d.config.search_max_probes = 50;
+    for (const auto& r : rows) {
+        d.line = r.line;
+        run("SLAVE_SEARCH", 5);
+        EXPECT_EQ(r.ended, main_log().back());
+        const std::string list = result(5);
+        EXPECT_NE(std::string::npos, list.find("\t\"state\":\"incomplete\"\n}")) << list;
+        EXPECT_EQ(r.listed + 1, static_cast<std::size_t>(std::count(list.begin(), list.end(), '{'))) << list;
+    }
 }
 
 } // namespace velkor::testing

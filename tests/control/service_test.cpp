@@ -85,7 +85,8 @@ TEST(service_daemon, NotifiesItsLifeAndReopensLogsAndLineOnHangup)
     ASSERT_TRUE(daemon.wait(10000));
     EXPECT_EQ(0, daemon.status);
     // Only the level-1 entries, each with the priority the journal takes.
-    EXPECT_EQ("<3>SERIAL: Can not open " + device + "\n<6>velkor: SIGHUP: log files and line " + device +
+    EXPECT_EQ("<3>SERIAL: Can not open " + device + "\n<3>SERIAL: " + device +
+                  ": No such file or directory\n<6>velkor: SIGHUP: log files and line " + device +
                   " reopened\n<6>velkor: ended by signal 15\n",
               daemon.err());
 }

@@ -55,6 +55,54 @@ TEST_F(startup, FifoPathThatIsARegularFileEndsAtFifoInit)
     EXPECT_NE(std::string::npos, p.out().find("exit mbus - error fifo init\n"));
 }
 
+TEST_F(startup, StartProblemsNameThePathAndTheReason)
+{
+    testing::write_file(dir.file("file"), "");
+    const struct {
+        std::string config;
+        bool ends;
+        std::string on_stderr;
+        std::string logged;
+    } rows[] = {
+        {good_config("path_input=" + dir.file("file")), true,
+         "velkor: cannot create " + dir.file("file") + ": it exists and is no FIFO\n", ""},
+        {good_config("path_mbusLog=" + dir.file("no")), false,
+         "velkor: log folder " + dir.file("no") + " cannot be written: No such file or directory\n", ""},
+        {good_config("path_output=" + dir.file("file")), false, "",
+         "velkor: output folder " + dir.file("file") + " cannot be written: Not a directory"},
+    };
+    for (const auto& r : rows) {
+        testing::write_file(conf, r.config + " debug_fifo=1\n");
+        const std::string n = std::to_string(&r - rows);
+        auto p = testing::process::start({testing::built_program("velkor"), "--config", conf}, dir.file("out" + n),
+                                         dir.file("err" + n));
+        if (r.ends) {
+            ASSERT_TRUE(p.wait(5000));
+            EXPECT_EQ(1, p.status);
+            EXPECT_NE(std::string::npos, p.out().find("exit mbus - error fifo init\n"));
+        } else {
+            EXPECT_TRUE(testing::eventually(5000, [&] { return p.out().find("bereit zum Lesen") != std::string::npos; }));
+            p.stop();
+        }
+        EXPECT_EQ(r.on_stderr, p.err());
+        EXPECT_NE(std::string::npos, testing::read_file(dir.file("mbusLog")).find(r.logged));
+    }
+}
+
+TEST_F(startup, SecondDaemonLeavesTheFifoToTheFirst)
+{
+    auto first = start(good_config("debug_fifo=1\n"));
+    ASSERT_TRUE(testing::eventually(5000, [&] { return first.out().find("bereit zum Lesen") != std::string::npos; }));
+    auto second = testing::process::start({testing::built_program("velkor"), "--config", conf}, dir.file("out2"),
+                                          dir.file("err2"));
+    ASSERT_TRUE(second.wait(5000));
+    EXPECT_EQ(1, second.status);
+    EXPECT_EQ("velkor: " + dir.file("fifo") + " is served by another process\n", second.err());
+    EXPECT_EQ(std::string::npos, second.out().find("flushs")) << "the FIFO was drained";
+    EXPECT_FALSE(first.wait(0));
+    first.stop();
+}
+
 TEST_F(startup, MissingConfigurationFile)
 {
     auto p = testing::process::start({testing::built_program("velkor"), "--config", dir.file("none.conf")},

@@ -58,7 +58,9 @@ TEST(tcp_line, drops_stale_input_times_the_drain_and_reports_a_loss_and_the_retu
     ASSERT_EQ(2, ::write(peer, late.data(), late.size()));
     await_input(port);
     EXPECT_TRUE(line.ready());
+    EXPECT_EQ(2, line.pending_input());  // a late answer is there to be seen, not gone
     line.discard_input();
+    EXPECT_EQ(0, line.pending_input());
     line.set_speed(2400);
     EXPECT_EQ(5, line.write(request));
     line.drain();

@@ -53,7 +53,8 @@ TEST_F(serial_test, open_applies_raw_8e1_with_reads_that_return_at_once)
     EXPECT_GE(port.fd, 0);
 
     const termios t = line();
-    EXPECT_EQ(0u, t.c_iflag);
+    // Bytes with a parity or framing error are dropped, never passed on.
+    EXPECT_EQ(static_cast<tcflag_t>(INPCK | IGNPAR), t.c_iflag);
     EXPECT_EQ(0u, t.c_oflag);
     EXPECT_EQ(static_cast<tcflag_t>(ISIG), t.c_lflag);
     for (const tcflag_t on : std::initializer_list<tcflag_t>{CREAD, CLOCAL})
@@ -140,11 +141,13 @@ TEST_F(serial_test, missing_device_gives_minus_one_and_one_log_entry_of_level_1)
     EXPECT_EQ(-1, port.fd);
 
     const std::string message = "SERIAL: Can not open " + missing;
-    EXPECT_EQ(message + "\n", out);
+    const std::string reason = "SERIAL: " + missing + ": No such file or directory";
+    EXPECT_EQ(message + "\n" + reason + "\n", out);
     for (const char* name : {"mbusLog", "mbusLogDev"}) {
         const std::string content = read_file(log_dir.file(name));
-        EXPECT_EQ(1, std::count(content.begin(), content.end(), '\n')) << name << ": " << content;
+        EXPECT_EQ(2, std::count(content.begin(), content.end(), '\n')) << name << ": " << content;
         EXPECT_NE(std::string::npos, content.find(" | " + message + " [serial / ")) << name << ": " << content;
+        EXPECT_NE(std::string::npos, content.find(" | " + reason + " [serial / ")) << name << ": " << content;
     }
 }
 
@@ -224,11 +227,26 @@ TEST_F(serial_test, missing_at_start_is_opened_later_without_more_log_lines)
     const std::string path = log_dir.file("ttyS3");
     EXPECT_EQ(-1, port::serial_open(port, path.c_str(), log));
     EXPECT_EQ(-1, port::serial_reopen(port, path.c_str()));
-    EXPECT_EQ(1u, count_lines(read_file(log_dir.file("mbusLog")), "SERIAL:"));
+    EXPECT_EQ(2u, count_lines(read_file(log_dir.file("mbusLog")), "SERIAL:"));  // the failure and its reason
     ASSERT_EQ(0, ::symlink(std::filesystem::read_symlink(pty.device).c_str(), path.c_str()));
     EXPECT_GE(port::serial_reopen(port, path.c_str()), 0);
     EXPECT_EQ(1u, count_lines(read_file(log_dir.file("mbusLog")), "SERIAL: " + path + " open again"));
     port::serial_close(port, path.c_str());
+}
+
+TEST_F(serial_test, device_held_by_another_process_counts_as_away_until_it_is_free)
+{
+    ASSERT_GE(port::serial_open(port, pty.device.c_str(), log), 0);
+    port::serial_port other;  // a second master, as another process would hold it
+    EXPECT_EQ(-1, port::serial_open(other, pty.device.c_str(), log));
+    EXPECT_EQ(-1, port::serial_reopen(other, pty.device.c_str()));
+    const std::string in_use = "SERIAL: " + pty.device + " is in use by another process";
+    EXPECT_EQ(1u, count_lines(read_file(log_dir.file("mbusLog")), in_use));
+    EXPECT_EQ(1u, count_lines(read_file(log_dir.file("mbusLog")), "SERIAL:"));
+    port::serial_close(port, pty.device.c_str());
+    EXPECT_GE(port::serial_reopen(other, pty.device.c_str()), 0);
+    EXPECT_EQ(1u, count_lines(read_file(log_dir.file("mbusLog")), "SERIAL: " + pty.device + " open again"));
+    port::serial_close(other, pty.device.c_str());
 }
 
 TEST_F(serial_test, attribute_failures_are_logged_once_and_the_port_stays)

@@ -66,5 +66,26 @@ TEST_F(results_test, full_slaves_table_lists_250_entries)
     EXPECT_EQ(list.find("\"251\""), std::string::npos);
 }
 
+TEST_F(results_test, results_left_in_a_progress_state_go_at_start)
+{
+    write_slaves_file(files, 3, step(0));
+    write_slaves_file(files, 3, step(1, "12345678-AAA-1-7", "0"));  // a search killed while it ran
+    write_message_answer(files, -4, "Telegram 2, Receive More");
+    write_slaves_file(files, 5, step(0));
+    search_progress lost = step(2);
+    lost.incomplete = true;
+    write_slaves_file(files, 5, lost);
+    write_message_answer(files, 6, "No Answer");
+    testing::write_file(out.file("mbus_07"), "{\"data_response\":\"Telegram 1, Receive More\"}");  // not the daemon's
+    EXPECT_EQ(2, remove_unfinished_results(files));
+    EXPECT_EQ(names(), (std::set<std::string>{"mbus_5", "mbus_6", "mbus_07"}));
+    EXPECT_NE(result(5).find("\t\"state\":\"incomplete\"\n}"), std::string::npos);
+    const std::string log_text = testing::read_file(logs.file("mbusLog"));
+    for (const char* name : {"/mbus_3", "/mbus_-4"})
+        EXPECT_NE(log_text.find("velkor: result file " + out.path + name + " removed, an earlier run left it unfinished"),
+                  std::string::npos)
+            << log_text;
+}
+
 } // namespace
 } // namespace velkor::results

@@ -33,6 +33,12 @@ scripted_bus& scripted_bus::answer_any(const bytes& answer)
     return *this;
 }
 
+scripted_bus& scripted_bus::lose_line()
+{
+    script.push_back({{}, {}, true});
+    return *this;
+}
+
 void scripted_bus::transceive(link::bus_context& bus)
 {
     const auto frame = bus.sent();
@@ -49,6 +55,7 @@ void scripted_bus::transceive(link::bus_context& bus)
             EXPECT_EQ(to_hex(s.expect), to_hex(frame)) << "request " << sent.size();
         }
         answer = s.answer;
+        failed = failed || s.lose;
     } else if (responder) {
         answer = responder(frame);
     }

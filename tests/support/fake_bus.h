@@ -23,8 +23,9 @@ std::string to_hex(std::span<const std::uint8_t> data);
 
 struct scripted_bus final : link::bus_line {
     struct step {
-        bytes expect;  // empty: any request
-        bytes answer;  // empty: no answer
+        bytes expect;       // empty: any request
+        bytes answer;       // empty: no answer
+        bool lose = false;  // the line goes here: no answer, and the command's line has failed
     };
     std::deque<step> script;
     // Used when the script is empty: answers every request.
@@ -33,9 +34,16 @@ struct scripted_bus final : link::bus_line {
     std::vector<std::uint32_t> baud_rates;
     std::vector<std::uint32_t> answer_modes;
 
+    int repeats = 0;     // retries(), as the standard profile has them
+    bool failed = false; // a step lost the line in this command
+
     scripted_bus& expect(const bytes& request, const bytes& answer = {});
     scripted_bus& answer_any(const bytes& answer = {});
+    scripted_bus& lose_line();
     void transceive(link::bus_context& bus) override;
+    int retries() const override { return repeats; }
+    void begin_command() override { failed = false; }
+    bool line_failed() const override { return failed; }
 };
 
 // Virtual time: sleeping advances it at once. Safe from two threads.

@@ -213,7 +213,8 @@ TEST_F(poll_fixture, publishes_retained_state_availability_and_discovery_and_a_s
     start_sim(dir.file("two.bus"));
     EXPECT_TRUE(eventually(30000, [&] { return latest("late.sub")[water + "availability"] == "0 offline"; }))
         << poll.err();
-    EXPECT_EQ("online", latest("late.sub")[heat + "availability"].substr(2));
+    // A readout the restart cut short fails; the next cycle finds the heat meter again.
+    EXPECT_TRUE(eventually(30000, [&] { return latest("late.sub")[heat + "availability"].substr(2) == "online"; }));
 
     // A broker that comes back empty gets state and availability again at once.
     broker.stop();

@@ -60,7 +60,7 @@ void usage(std::FILE* out)
                "  --help, --version  this text, the version\n"
                "While it waits, a status line on standard error shows the time and any\n"
                "progress when that is a terminal.\n"
-               "exit status: 0 done, 1 time-out or failure, 2 bad arguments\n",
+               "exit status: 0 done, 1 time-out, failure or an incomplete search, 2 bad arguments\n",
                out);
 }
 
@@ -277,7 +277,7 @@ int wait_for_result(const options& o, const std::string& path, int watch, steady
             if (last == result_state::final) {
                 status.clear();
                 print_result(content, o.table);
-                return 0;
+                return velkor::cmd::search_incomplete(content) ? exit_timeout : 0;
             }
             if (last == result_state::intermediate)
                 progress = velkor::tools::progress_text(content);

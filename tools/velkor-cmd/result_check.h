@@ -191,7 +191,7 @@ inline result_state judge_result(std::string_view document)
         if (key == "data_response" && detail::is_receive_more(text))
             return result_state::intermediate;
         if (key == "state")
-            ended = text == "end";
+            ended = text == "end" || text == "incomplete";
     }
     bool slaves_list = false;
     for (const std::string& key : r.top_keys)
@@ -199,6 +199,12 @@ inline result_state judge_result(std::string_view document)
     if (slaves_list && !ended)
         return result_state::intermediate;
     return result_state::final;
+}
+
+// A search that could not cover the bus: its list is final but not the whole bus.
+inline bool search_incomplete(std::string_view document)
+{
+    return document.find("\"state\":\"incomplete\"") != std::string_view::npos;
 }
 
 } // namespace velkor::cmd
