@@ -21,6 +21,7 @@ void fake_line::arrive(const std::vector<arrival>& arrivals)
 bool fake_line::ready()
 {
     calls += "ready, ";
+    ready_at_us = clock.monotonic_us();
     return present;
 }
 
@@ -51,7 +52,8 @@ int fake_line::write(std::span<const std::uint8_t> data)
 {
     calls += "write, ";
     written.emplace_back(data.begin(), data.end());
-    written_ms.push_back(static_cast<int>(clock.monotonic_us() / 1000));
+    written_at_us = clock.monotonic_us();
+    written_ms.push_back(static_cast<int>(written_at_us / 1000));
     if (!waiting.empty())
         chunks.push_front(waiting);
     if (!keeps_input)

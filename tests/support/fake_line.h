@@ -49,6 +49,8 @@ struct fake_line final : link::line_io {
     std::vector<int> speeds;
     std::vector<bytes> written;
     std::vector<int> written_ms;
+    std::int64_t ready_at_us = 0;    // when ready() was asked last
+    std::int64_t written_at_us = 0;  // when the last write came
     std::vector<bool> breaks;
     int reads = 0;
 
