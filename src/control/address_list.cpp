@@ -71,13 +71,13 @@ bool manual_address_free(const address_list& list, std::string_view name, int ad
     return low < first_reserved && !address_held(list, low, name);
 }
 
-int list_remove(address_list& list, std::string_view name)
+bool list_remove(address_list& list, std::string_view name)
 {
     address_slot* slot = find(list, name);
     if (!slot)
-        return -1;
+        return false;
     *slot = address_slot{};
-    return 0;
+    return true;
 }
 
 void list_clear(address_list& list)

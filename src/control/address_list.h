@@ -34,8 +34,8 @@ int list_assign_manual(address_list& list, std::string_view name, int address, i
 // reserved addresses 251..255 (253 selects, 254 tests, 255 broadcasts), nor
 // one that another listed slave holds.
 bool manual_address_free(const address_list& list, std::string_view name, int address);
-// 0, or -1 when no slot holds name.
-int list_remove(address_list& list, std::string_view name);
+// false when no slot holds name.
+bool list_remove(address_list& list, std::string_view name);
 void list_clear(address_list& list);
 
 // The first slot that may be filled and reported: primary_start, at least 1

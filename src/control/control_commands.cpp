@@ -6,7 +6,6 @@
 #include "control/command.h"
 #include "decode/header.h"
 #include "link/checks.h"
-#include "link/frames.h"
 #include "log/convert.h"
 #include "log/trace.h"
 
@@ -26,60 +25,68 @@ void function_test(command& c)
     c.d.bus.receive_length = 1;
 }
 
-bool hallo(command& c)
+void hallo(command& c)
 {
-    if (address_target_slave(c) != 0)
-        return true;
+    if (!address_target_slave(c))
+        return;
     link::build_snd_nke(c.d.bus, target_byte(c));
     exchange(c);
-    return false;
+    acknowledgement_epilogue(c);
 }
 
 void hallo_ext(command& c)
 {
-    int outcome = 0;
+    enum class answer { ok, none, invalid };
+    answer outcome = answer::ok;
     link::build_snd_nke(c.d.bus, link::broadcast_address);
     exchange(c);
-    if (address_target_slave(c) != 0)
-        outcome = 1;
-    int valid = 0;
-    if (outcome == 0) {
+    if (!address_target_slave(c))
+        outcome = answer::none;
+    bool valid = false;
+    if (outcome == answer::ok) {
         link::build_req_ud2(c.d.bus, target_byte(c), c.fcb);
         exchange(c);
-        valid = link::check_long_frame(c.d.bus);
+        valid = link::check_long_frame(c.d.bus) == 1;
         if (c.d.bus.receive_length == 0)
-            outcome = 1;
-        else if (valid == 0)
-            outcome = 2;
+            outcome = answer::none;
+        else if (!valid)
+            outcome = answer::invalid;
     }
-    answer_acknowledgement(c, outcome == 0 ? "OK" : outcome == 1 ? "No Answer" : "Collision", valid == 1 ? 2 : 1);
+    answer_acknowledgement(c,
+                           outcome == answer::ok     ? "OK"
+                           : outcome == answer::none ? "No Answer"
+                                                     : "Collision",
+                           valid ? 2 : 1);
 }
 
-bool set_baudrate(command& c)
+void set_baudrate(command& c)
 {
-    if (address_target_slave(c) != 0)
-        return true;
-    int outcome = 0;
+    if (!address_target_slave(c))
+        return;
+    enum class switched { yes, no_answer, not_confirmed };
+    switched outcome = switched::yes;
     link::build_set_baudrate(c.d.bus, target_byte(c), c.param);
     exchange(c);
-    if (link::check_ack(c.d.bus) == 1) {
+    if (acknowledged(c)) {
         c.d.clock->sleep_ms(1000);
         c.d.bus.baud_rate = static_cast<std::uint32_t>(c.param);
         link::build_snd_nke(c.d.bus, target_byte(c));
         exchange(c);
-        if (link::check_ack(c.d.bus) != 1)
-            outcome = 2;
+        if (!acknowledged(c))
+            outcome = switched::not_confirmed;
     } else {
-        outcome = 1;
+        outcome = switched::no_answer;
     }
-    if (outcome == 0)
+    if (outcome == switched::yes)
         c.message.format("SET_BAUDRATE: set slave %s to %dBd", c.secAdr.c_str(), c.param);
-    else if (outcome == 1)
+    else if (outcome == switched::no_answer)
         c.message.format("SET_BAUDRATE: no answer from slave %s with %dBd", c.secAdr.c_str(), c.br);
     else
         c.message.format("SET_BAUDRATE: could not set slave %s to %dBd", c.secAdr.c_str(), c.param);
     report(c, __LINE__, 2);
-    return outcome != 0;
+    // Only a slave that answers at its new speed gets the acknowledgement answer.
+    if (outcome == switched::yes)
+        acknowledgement_epilogue(c);
 }
 
 void freeze_data(command& c)
@@ -95,37 +102,19 @@ void freeze_data(command& c)
     exchange(c);
 }
 
-bool snd_ud(command& c)
+void snd_ud(command& c, control_request build)
 {
-    if (address_target_slave(c) != 0)
-        return true;
-    const std::string_view n = c.name.view();
-    link::bus_context& bus = c.d.bus;
-    const std::uint8_t a = target_byte(c);
-    if (n == "SND_UD_RESET_CTRL")
-        link::build_snd_ud_reset_ctrl(bus, a, c.param);
-    else if (n == "SND_UD_SET_TEMP")
-        link::build_snd_ud_set_temp(bus, a, c.param);
-    else if (n == "SND_UD_RESET_TEMP")
-        link::build_snd_ud_reset_temp(bus, a);
-    else if (n == "SND_UD_SET_SENSOR")
-        link::build_snd_ud_set_sensor(bus, a, c.param);
-    else if (n == "SND_UD_APPL_RESET")
-        link::build_snd_ud_appl_reset(bus, a, c.param);
-    else if (n == "SND_UD_CTRL")
-        link::build_snd_ud_ctrl(bus, a, c.param);
-    else if (n == "SND_UD_CTRL_U")
-        link::build_snd_ud_ctrl_u(bus, a, c.param);
-    else
-        link::build_snd_ud_ctrl_i(bus, a, c.param);
+    if (!address_target_slave(c))
+        return;
+    build(c.d.bus, target_byte(c), c.param);
     exchange(c);
-    return false;
+    acknowledgement_epilogue(c);
 }
 
-bool send_frame_file(command& c)
+void send_frame_file(command& c)
 {
-    if (address_target_slave(c) != 0)
-        return true;
+    if (!address_target_slave(c))
+        return;
     // "FILE", one separator character, then the path.
     const text<33> path(c.name.size() > 5 ? c.name.view().substr(5) : std::string_view{});
     if (trace::control)
@@ -138,7 +127,7 @@ bool send_frame_file(command& c)
         std::puts(c.message.c_str());
         log::log_write(c.d.log, "mbus_control", __LINE__, 1, c.message.view());
         log::log_write(c.d.log, "mbus_control", __LINE__, 2, c.message.view());
-        return true;
+        return;
     }
     // A file that cannot hold a sound long frame is refused before anything
     // is sent: too long, a non-hex character in a digit position, too short.
@@ -156,10 +145,10 @@ bool send_frame_file(command& c)
         c.message.clear();
     if (!c.message.empty()) {
         report(c, __LINE__, 1);
-        return true;
+        return;
     }
     exchange(c);
-    return false;
+    acknowledgement_epilogue(c);
 }
 
 } // namespace velkor::control

@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "control/dispatcher.h"
+#include "control/command_table.h"
 #include "log/stop.h"
 #include "log/text.h"
 #include "log/trace.h"
@@ -151,7 +151,7 @@ void record_fault(const command_record& record, int count, text<96>& why)
     }
     // A record read out of step shows as a name no command has.
     const auto name = field_view(record.cmd.data(), record.cmd.size());
-    if (is_command_name(name))
+    if (find_command(name))
         return;
     why.assign("unknown command ");
     for (char ch : name)

@@ -14,7 +14,7 @@ void read_data_telegram(decode::telegram_view telegram, data_telegram& t)
     if (trace::control)
         std::printf("secAdr = %s   access = %s   status = %s\n", t.header.secondary.c_str(), t.header.access.c_str(),
                     t.header.status.c_str());
-    t.more = decode::walk_records(telegram, t.table);
+    t.more = decode::walk_records(telegram, t.table) != 0;
 }
 
 void write_data_telegram(results::result_files& files, int id, decode::telegram_view telegram, int tel,
@@ -47,7 +47,7 @@ void read_struct_telegram(decode::telegram_view telegram, struct_telegram& t)
     if (trace::control)
         std::printf("primAdr = %s   secAdr = %s   access = %s   status = %s\n", t.header.primary.c_str(),
                     t.header.secondary.c_str(), t.header.access.c_str(), t.header.status.c_str());
-    t.more = decode::walk_records(telegram, t.table);
+    t.more = decode::walk_records(telegram, t.table) != 0;
 }
 
 void write_struct_telegram(results::result_files& files, int id, decode::telegram_view telegram, int tel,

@@ -13,14 +13,14 @@ struct data_telegram {
     decode::header_texts header;
     decode::record_table table;
     decode::decoded_record record;
-    int more = 0;  // further telegrams announced (DIF 0x1F)
+    bool more = false;  // further telegrams announced (DIF 0x1F)
 };
 
 struct struct_telegram {
     decode::struct_header_texts header;
     decode::record_table table;
     decode::struct_record record;
-    int more = 0;
+    bool more = false;
 };
 
 // Renders the header and walks the records; t.more is the walk's flag.

@@ -54,7 +54,7 @@ void slave_search(command& c)
         if (c.id != 0) {
             progress.progress.format("%02X %02X %02X %02X %02X %02X %02X %02X", mask[0], mask[1], mask[2], mask[3],
                                      mask[4], mask[5], mask[6], mask[7]);
-            progress.phase = 1;
+            progress.phase = results::list_phase::entry;
             results::write_slaves_file(files, c.id, progress);
             if (results::check_abort_file(files, c.id))
                 return;
@@ -70,7 +70,7 @@ void slave_search(command& c)
     }
     progress.incomplete = end != search_end::finished;
     if (c.id != 0) {
-        progress.phase = 2;
+        progress.phase = results::list_phase::end;
         results::write_slaves_file(files, c.id, progress);
     }
     if (end == search_end::line_lost)

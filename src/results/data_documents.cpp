@@ -68,7 +68,7 @@ int close_and_publish(result_files& files, int id, int line, const char* command
 
 struct record_position {
     std::int32_t tel;
-    std::int32_t more_follows;
+    bool more_follows;
     std::int32_t rec;
     std::int32_t record_count;
 };
@@ -124,16 +124,16 @@ int write_record_document(result_files& files, int id, const record_position& at
 
 } // namespace
 
-int write_raw_file(result_files& files, int id, std::span<const std::uint8_t> telegram, int phase)
+int write_raw_file(result_files& files, int id, std::span<const std::uint8_t> telegram, raw_phase phase)
 {
     switch (phase) {
-    case 0:
+    case raw_phase::open:
         if (open_temp(files, __LINE__, "GET_RAW_DATA: could not write file %s") != 0)
             return -1;
         json_print(files.temp, "{\"telegrams\":\n[");
         files.first_telegram = true;
         return 0;
-    case 1:
+    case raw_phase::telegram:
         if (files.temp.fd < 0)
             return -1;
         if (files.first_telegram)
@@ -148,21 +148,20 @@ int write_raw_file(result_files& files, int id, std::span<const std::uint8_t> te
         json_print(files.temp, "\"\n");
         files.first_telegram = false;
         return 0;
-    case 2:
-        if (files.temp.fd >= 0)
-            json_print(files.temp, "\n]}");
-        return close_and_publish(files, id, __LINE__, "GET_RAW_DATA", "GET_RAW_DATA: could not write file %s",
-                                 "GET_RAW_DATA: File %s is written\n");
-    default:
-        return -1;
+    case raw_phase::close:
+        break;
     }
+    if (files.temp.fd >= 0)
+        json_print(files.temp, "\n]}");
+    return close_and_publish(files, id, __LINE__, "GET_RAW_DATA", "GET_RAW_DATA: could not write file %s",
+                             "GET_RAW_DATA: File %s is written\n");
 }
 
 int write_struct_file(result_files& files, int id, const decode::struct_header_texts& header,
                       const decode::struct_record& record)
 {
     return write_record_document(
-        files, id, {record.tel, record.more_follows, record.rec, record.record_count}, struct_texts, __LINE__,
+        files, id, {record.tel, record.more_follows != 0, record.rec, record.record_count}, struct_texts, __LINE__,
         [&](doc_file& out) {
             json_print(out, "\t\"prim_adr\":\"%s\",\n\t\"sec_adr\":\"%s\",\n\t\"access\":\"%s\",\n\t\"status\":\"%s\",\n",
                        header.primary, header.secondary, header.access, header.status);
@@ -177,7 +176,7 @@ int write_data_file(result_files& files, int id, const decode::header_texts& hea
                     const decode::decoded_record& record)
 {
     return write_record_document(
-        files, id, {record.tel, record.more_follows, record.rec, record.record_count}, data_texts, __LINE__,
+        files, id, {record.tel, record.more_follows != 0, record.rec, record.record_count}, data_texts, __LINE__,
         [&](doc_file& out) {
             std::tm now{};
             decode::get_timestamp(0, now, wait_clock(files).wall_time());

@@ -188,16 +188,16 @@ int publish_result(const char* temp_path, const char* result_path)
     return rc;
 }
 
-int check_abort_file(result_files& files, int id)
+bool check_abort_file(result_files& files, int id)
 {
     path_text abort;
     if (!form_path(abort, "%s/abort", files.directory.c_str()) || !conv::file_exists(abort.c_str()))
-        return 0;
+        return false;
     std::remove(abort.c_str());
     path_text result;
     if (result_path(files, id, result))
         std::remove(result.c_str());
-    return 1;
+    return true;
 }
 
 void remove_result(const result_files& files, int id, std::string_view command)

@@ -19,15 +19,22 @@
 
 namespace velkor::results {
 
+// The steps of the slaves list: forgetting the last list, one more entry
+// (or none, with progress alone), the end.
+enum class list_phase { start, entry, end };
+
 // What the slave search and the address listing hand to the slaves-list writer.
 struct search_progress {
     std::int32_t count = 0;
     text<32> secondary;
     text<32> primary;
     text<32> progress;
-    std::int32_t phase = 0;  // 0 start, 1 one more entry, 2 end
+    list_phase phase = list_phase::start;
     bool incomplete = false; // at the end: the search could not cover the bus
 };
+
+// The steps of the raw document: opening it, one telegram, closing and publishing it.
+enum class raw_phase { open, telegram, close };
 
 struct slave_entry {
     text<32> secondary;  // empty: free
@@ -52,7 +59,7 @@ struct result_files {
     path_text list_path;
 };
 
-int write_raw_file(result_files& files, int id, std::span<const std::uint8_t> telegram, int phase);
+int write_raw_file(result_files& files, int id, std::span<const std::uint8_t> telegram, raw_phase phase);
 int write_struct_file(result_files& files, int id, const decode::struct_header_texts& header,
                       const decode::struct_record& record);
 int write_data_file(result_files& files, int id, const decode::header_texts& header,
@@ -61,8 +68,8 @@ int write_slaves_file(result_files& files, int id, const search_progress& progre
 int write_ack_answer(result_files& files, int id, std::string_view response, std::string_view primary);
 int write_message_answer(result_files& files, int id, std::string_view message);
 
-// 1 when the abort file was there (it and the result file are now removed), else 0.
-int check_abort_file(result_files& files, int id);
+// Whether the abort file was there; it and the result file are now removed.
+bool check_abort_file(result_files& files, int id);
 
 // Copies the temporary document whole (up to its end or first zero byte) into
 // the result path, so that a reader sees the old document or the new one,

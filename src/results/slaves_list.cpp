@@ -68,7 +68,7 @@ int rewrite_list(result_files& files, const search_progress& progress, bool end,
 int write_slaves_file(result_files& files, int id, const search_progress& progress)
 {
     switch (progress.phase) {
-    case 0:
+    case list_phase::start:
         result_path(files, id, files.list_path);
         for (slave_entry& entry : files.slaves) {
             entry.secondary.clear();
@@ -78,7 +78,7 @@ int write_slaves_file(result_files& files, int id, const search_progress& progre
             std::remove(files.list_path.c_str());
         return 0;
 
-    case 1:
+    case list_phase::entry:
         add_entry(files, progress);
         if (rewrite_list(files, progress, false, nullptr) != 0) {
             report_failure(files, __LINE__, "SLAVE_SEARCH: could not write file %s", files.list_path.c_str());
@@ -86,21 +86,18 @@ int write_slaves_file(result_files& files, int id, const search_progress& progre
         }
         return 0;
 
-    case 2: {
-        velkor::clock& clock = wait_clock(files);
-        clock.sleep_ms(retry_wait_ms);
-        if (rewrite_list(files, progress, true, &clock) != 0) {
-            report_failure(files, __LINE__, "SLAVE_SEARCH: could not write end of file %s", files.list_path.c_str());
-            drop_result(files, id, __LINE__, "SLAVE_SEARCH", unwritten);
-            return -1;
-        }
-        trace_written("SLAVES: all Files %s are written\n", files.list_path.c_str());
-        return 0;
+    case list_phase::end:
+        break;
     }
-
-    default:
+    velkor::clock& clock = wait_clock(files);
+    clock.sleep_ms(retry_wait_ms);
+    if (rewrite_list(files, progress, true, &clock) != 0) {
+        report_failure(files, __LINE__, "SLAVE_SEARCH: could not write end of file %s", files.list_path.c_str());
+        drop_result(files, id, __LINE__, "SLAVE_SEARCH", unwritten);
         return -1;
     }
+    trace_written("SLAVES: all Files %s are written\n", files.list_path.c_str());
+    return 0;
 }
 
 } // namespace velkor::results

@@ -1,3 +1,4 @@
+#include "control/command_table.h"
 #include "control/daemon_fixture.h"
 
 namespace velkor::testing {
@@ -100,6 +101,31 @@ TEST_F(dispatcher, ControllerTracePrintsMessagesAndReportsFileFailures)
     EXPECT_NE(std::string::npos, out.find("BUS = /dev/ttyS0\n"));
     EXPECT_NE(std::string::npos, out.find("FUNCTION_TEST: response = OK\n"));
     EXPECT_NE(std::string::npos, err.find("ANSWER_ACK: could not write file"));
+}
+
+TEST(command_table, every_name_reaches_its_own_entry_and_contained_names_match_in_order)
+{
+    for (const control::command_entry& entry : control::command_table)
+        EXPECT_EQ(&entry, control::find_command(entry.name)) << entry.name;
+    const struct {
+        const char* name;
+        const char* runs;  // nullptr: no command
+    } cases[] = {
+        {"SETSECADR_12345678-AAA-1-7", "SETSECADR_"},
+        {"XSETSECADR_", "SETSECADR_"},
+        {"SETSECADR_FILE", "SETSECADR_"},  // the address commands are tried first
+        {"FILE_/tmp/frame", "FILE"},
+        {"MY_FILE", "FILE"},
+        {"SET_PRIMARY_ADDRESS_MANUAL", "SET_PRIMARY_ADDRESS_MANUAL"},
+        {"SETSECADR", nullptr},
+        {"HALLO ", nullptr},
+        {"SND_UD", nullptr},
+        {"", nullptr},
+    };
+    for (const auto& c : cases) {
+        const control::command_entry* entry = control::find_command(c.name);
+        EXPECT_EQ(c.runs ? std::string(c.runs) : "(none)", entry ? std::string(entry->name) : "(none)") << c.name;
+    }
 }
 
 } // namespace velkor::testing

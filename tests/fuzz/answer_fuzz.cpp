@@ -102,10 +102,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!s->more)
             break;
     }
-    results::write_raw_file(files, 3, {}, 0);
+    results::write_raw_file(files, 3, {}, results::raw_phase::open);
     for (const auto& t : telegrams)
-        results::write_raw_file(files, 3, t, 1);
-    results::write_raw_file(files, 3, {}, 2);
+        results::write_raw_file(files, 3, t, results::raw_phase::telegram);
+    results::write_raw_file(files, 3, {}, results::raw_phase::close);
     for (const char* name : {"/mbus_1", "/mbus_2", "/mbus_3"}) {
         fuzz::require_json_file(dir + name);
         std::remove((dir + name).c_str());

@@ -1,5 +1,5 @@
 #pragma once
-// Shared by the fuzz targets: a scratch folder, file helpers and a strict
+// Shared by the fuzz targets: a scratch folder, file helpers and the strict
 // JSON check. A broken expectation aborts, so that libFuzzer and the replay
 // program both report it as a crash with the input that caused it.
 
@@ -28,10 +28,8 @@ const std::string& scratch_dir();
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, std::string_view content);
 
-// The document is one JSON value (RFC 8259) and its strings valid UTF-8.
-bool valid_json(std::string_view document);
-
-// Aborts unless the file holds a valid JSON document; a missing file passes.
+// Aborts unless the file holds one JSON value (RFC 8259) with its strings in
+// valid UTF-8, as velkor-cmd's strict reader checks it; a missing file passes.
 void require_json_file(const std::string& path);
 
 } // namespace velkor::fuzz

@@ -9,6 +9,7 @@
 
 #include "link/frames.h"
 #include "support/fake_bus.h"
+#include "support/fake_line.h"
 #include "support/test_support.h"
 
 namespace velkor::testing {
@@ -19,53 +20,11 @@ const bytes ours = hex("68 0F 0F 68 08 05 72 78 56 34 12 21 04 01 07 2A 00 00 00
 const bytes other = hex("68 0F 0F 68 08 07 72 21 43 65 87 21 04 01 07 2A 00 00 00 28 16");
 const bytes ours_next = hex("68 0F 0F 68 08 05 72 78 56 34 12 21 04 01 04 2A 00 00 00 E7 16");
 
-// Bytes that arrive at set moments of virtual time, whatever was written; each
-// write schedules its scripted answer so many ms after it.
-struct late_line final : link::line_io {
-    fake_clock& clock;
-    std::multimap<std::int64_t, bytes> due;  // by arrival, in µs
-    std::deque<std::pair<int, bytes>> answers;
-    std::vector<int> written_ms;
-
-    explicit late_line(fake_clock& c) : clock(c) {}
-    std::int64_t now() { return clock.monotonic_us(); }
-    auto arrived() { return due.upper_bound(now()); }
-    bool ready() override { return true; }
-    void set_speed(int) override {}
-    void discard_input() override { due.erase(due.begin(), arrived()); }
-    int pending_input() override { return static_cast<int>(std::distance(due.begin(), arrived())); }
-    int write(std::span<const std::uint8_t> data) override
-    {
-        written_ms.push_back(static_cast<int>(now() / 1000));
-        if (!answers.empty())
-            due.emplace(now() + answers.front().first * 1000LL, answers.front().second);
-        if (!answers.empty())
-            answers.pop_front();
-        return static_cast<int>(data.size());
-    }
-    int read(std::span<std::uint8_t> buffer) override
-    {
-        std::size_t n = 0;
-        for (auto i = due.begin(); i != arrived(); i = due.erase(i))
-            for (std::uint8_t b : i->second)
-                buffer[n++] = b;
-        return static_cast<int>(n);
-    }
-    void wait_input(velkor::clock&, int timeout_ms) override
-    {
-        const std::int64_t next = due.empty() ? INT64_MAX : due.begin()->first;
-        const std::int64_t wake = std::min<std::int64_t>(now() + timeout_ms * 1000LL, next);
-        clock.sleep_ms(static_cast<int>((std::max(wake, now()) - now() + 999) / 1000));
-    }
-    int modem_lines(int&) override { return -1; }
-    void set_break(bool) override {}
-};
-
 struct line_state : ::testing::Test {
     temp_dir dir;
     log::log_settings log;
     fake_clock clock;
-    late_line line{clock};
+    fake_line line{clock};
     link::transceiver t{line, clock};
     link::bus_context bus;
 
@@ -133,15 +92,15 @@ TEST_F(line_state, only_the_slave_asked_answers)
 TEST_F(line_state, late_answer_is_waited_out_before_the_next_request)
 {
     // Waiting at the end of the pause (50 ms), more at 60: quiet from 195 on.
-    line.due = {{10000, hex("68 0F")}, {60000, hex("0F 68 08")}};
-    line.answers = {{5, hex("E5")}};
+    line.arrive({{10, hex("68 0F")}, {60, hex("0F 68 08")}});
+    line.answers = {{{5, hex("E5")}}};
     link::build_snd_nke(bus, 5);
     t.transceive(bus);
     EXPECT_EQ(std::vector<int>{195}, line.written_ms);
     EXPECT_EQ("E5", to_hex(bus.received()));
 
     // The echo of a broadcast is no late answer: nothing waits, nothing is logged.
-    line.answers = {{1, hex("10 40 FF 3F 16")}, {5, hex("E5")}};
+    line.answers = {{{1, hex("10 40 FF 3F 16")}}, {{5, hex("E5")}}};
     link::build_snd_nke(bus, link::broadcast_address);
     t.transceive(bus);
     link::build_snd_nke(bus, 5);
@@ -151,7 +110,7 @@ TEST_F(line_state, late_answer_is_waited_out_before_the_next_request)
     // classic waits the same way, from the end of its pause.
     t.timing.profile = link::timing_profile::classic;
     const int start = static_cast<int>(clock.monotonic_us() / 1000);
-    line.due = {{(start + 490) * 1000LL, hex("E5")}};
+    line.arrive({{490, hex("E5")}});
     link::build_snd_nke(bus, link::broadcast_address);
     t.transceive(bus);
     EXPECT_EQ(start + 500 + 135, line.written_ms.back());
@@ -162,7 +121,7 @@ TEST_F(line_state, answer_that_came_on_a_repeat_lets_the_late_one_pass_first)
 {
     // 200 ms late: the first try's answer lands in the repeat's window, the
     // repeat's own answer would land in the next request's.
-    line.answers = {{200, ours}, {200, ours}, {5, ours_next}};
+    line.answers = {{{200, ours}}, {{200, ours}}, {{5, ours_next}}};
     link::build_req_ud2(bus, 5, 1);
     link::transceive_repeating(t, bus);
     EXPECT_EQ(to_hex(ours), to_hex(bus.received()));

@@ -10,67 +10,10 @@
 #include "link/transceiver.h"
 #include "log/trace.h"
 #include "support/fake_bus.h"
+#include "support/fake_line.h"
 
 namespace velkor::testing {
 namespace {
-
-// Bytes that arrive so many milliseconds after the request was written.
-struct arrival {
-    int after_ms;
-    bytes data;
-};
-
-// The serial line on the fake clock: each write takes the next list of
-// arrivals; waiting for input wakes at the next arrival.
-struct timed_line final : link::line_io {
-    fake_clock& clock;
-    std::deque<std::vector<arrival>> answers;
-    std::deque<arrival> due;
-    std::int64_t written_at_us = 0;
-    std::vector<bytes> written;
-    std::string calls;
-
-    explicit timed_line(fake_clock& c) : clock(c) {}
-    std::int64_t due_us() const { return written_at_us + due.front().after_ms * 1000LL; }
-
-    bool present = true;  // the device is there (or could be opened again)
-    bool ready() override { return present; }
-    void set_speed(int baud_rate) override { calls += "speed " + std::to_string(baud_rate) + ", "; }
-    void discard_input() override { calls += "discard, "; }
-    int write(std::span<const std::uint8_t> data) override
-    {
-        calls += "write, ";
-        written.emplace_back(data.begin(), data.end());
-        written_at_us = clock.monotonic_us();
-        due.clear();
-        if (!answers.empty()) {
-            due.assign(answers.front().begin(), answers.front().end());
-            answers.pop_front();
-        }
-        return static_cast<int>(data.size());
-    }
-    void drain() override { calls += "drain, "; }
-    int read(std::span<std::uint8_t> buffer) override
-    {
-        std::size_t n = 0;
-        while (!due.empty() && due_us() <= clock.monotonic_us()) {
-            for (std::uint8_t b : due.front().data)
-                buffer[n++] = b;
-            due.pop_front();
-        }
-        return static_cast<int>(n);
-    }
-    void wait_input(velkor::clock&, int timeout_ms) override
-    {
-        const std::int64_t now = clock.monotonic_us();
-        std::int64_t wake = now + timeout_ms * 1000LL;
-        if (!due.empty() && due_us() < wake)
-            wake = due_us();
-        clock.sleep_ms(static_cast<int>((wake - now) / 1000));
-    }
-    int modem_lines(int&) override { return -1; }
-    void set_break(bool) override {}
-};
 
 const bytes snd_nke = hex("10 40 05 45 16");
 const bytes req_ud2 = hex("10 7B 05 80 16");
@@ -78,7 +21,7 @@ const bytes long_frame = hex("68 03 03 68 08 05 72 7F 16");
 
 struct standard_test : ::testing::Test {
     fake_clock clock;
-    timed_line line{clock};
+    fake_line line{clock};
     link::transceiver t{line, clock};
     link::bus_context bus;
 
@@ -86,6 +29,7 @@ struct standard_test : ::testing::Test {
     {
         t.timing.profile = link::timing_profile::standard;
         bus.bus_name.assign("/dev/ttyS1");
+        line.keeps_input = false;  // each answer on its own
     }
     void TearDown() override { trace::transceiver = 0; }
 
@@ -171,8 +115,8 @@ TEST_F(standard_test, pauses_switches_the_speed_only_when_it_changes_and_drains_
     exchange(snd_nke, link::answer_none, 2400);
     exchange(snd_nke, link::answer_none, 9600);
     exchange(snd_nke, link::answer_none, 110);  // runs at 9600 too
-    EXPECT_EQ("speed 2400, discard, write, drain, discard, write, drain, speed 9600, discard, write, drain, "
-              "discard, write, drain, ",
+    EXPECT_EQ("ready, speed 2400, discard, write, drain, ready, discard, write, drain, ready, speed 9600, discard, "
+              "write, drain, ready, discard, write, drain, ",
               line.calls);
     EXPECT_EQ((std::vector<int>{50, 50, 50, 50}), clock.taken());
 
@@ -187,7 +131,7 @@ TEST_F(standard_test, pauses_switches_the_speed_only_when_it_changes_and_drains_
     EXPECT_EQ(0, exchange(snd_nke, link::answer_short, 9600));
     line.present = true;
     exchange(snd_nke, link::answer_none, 9600);
-    EXPECT_EQ("speed 9600, discard, write, drain, ", line.calls);
+    EXPECT_EQ("ready, ready, speed 9600, discard, write, drain, ", line.calls);
 }
 
 TEST_F(standard_test, repeats_a_missing_or_invalid_answer_but_never_a_collision)
@@ -231,8 +175,7 @@ TEST_F(standard_test, repeats_a_missing_or_invalid_answer_but_never_a_collision)
 TEST_F(standard_test, collision_wait_lasts_until_the_line_has_been_quiet_for_a_window)
 {
     prepare(snd_nke, link::answer_short, 9600);
-    line.written_at_us = clock.monotonic_us();
-    line.due = {{20, hex("E5 E5")}, {60, hex("7F")}};
+    line.arrive({{20, hex("E5 E5")}, {60, hex("7F")}});
     const std::int64_t start = clock.monotonic_us();
     t.collision_wait(bus, clock);
     EXPECT_EQ(60 + 135, (clock.monotonic_us() - start) / 1000);

@@ -3,149 +3,28 @@
 // cost microseconds.
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <filesystem>
-#include <mutex>
-#include <optional>
 #include <sys/ioctl.h>
-#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "link/transceiver.h"
 #include "log/trace.h"
 #include "support/fake_bus.h"
+#include "support/fake_line.h"
 #include "support/test_support.h"
 
 namespace velkor::testing {
 namespace {
-
-// Virtual time for the two threads of an exchange. A sleeper goes on only when
-// the other thread is asleep too or has nothing left to do, and the earlier
-// wake-up goes first (the receive thread on a tie).
-struct lockstep_clock final : velkor::clock {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::int64_t now_us = 0;
-    const std::thread::id main_thread = std::this_thread::get_id();
-    const link::transceiver* watched = nullptr;
-    std::optional<std::int64_t> main_wake, receive_wake;
-    std::vector<int> main_sleeps, receive_sleeps;
-
-    void sleep_ms(int ms) override
-    {
-        std::unique_lock lock(mutex);
-        const bool is_main = std::this_thread::get_id() == main_thread;
-        const std::int64_t wake = now_us + static_cast<std::int64_t>(ms) * 1000;
-        (is_main ? main_sleeps : receive_sleeps).push_back(ms);
-        auto& mine = is_main ? main_wake : receive_wake;
-        mine = wake;
-        changed.notify_all();
-        // The flags of the transceiver change without a notification.
-        while (!may_go(is_main, wake))
-            changed.wait_for(lock, std::chrono::microseconds(200));
-        now_us = wake;
-        mine.reset();
-        changed.notify_all();
-    }
-
-    bool may_go(bool is_main, std::int64_t wake) const
-    {
-        if (is_main) {
-            if (!watched || !watched->receive_running.load())
-                return true;
-            return receive_wake && wake < *receive_wake;
-        }
-        if (watched && watched->stop_requested.load())
-            return true;
-        return main_wake && wake <= *main_wake;
-    }
-
-    std::int64_t monotonic_us() override
-    {
-        std::lock_guard lock(mutex);
-        return now_us;
-    }
-    std::time_t wall_time() override { return 0; }
-    int now_ms()
-    {
-        std::lock_guard lock(mutex);
-        return static_cast<int>(now_us / 1000);
-    }
-};
-
-// The serial line as a script: each read takes the next chunk (empty: nothing
-// has arrived); once the script is out, every read finds nothing. `waiting`
-// is in the input queue before the request goes out.
-struct fake_line final : link::line_io {
-    std::vector<int> speeds;
-    std::vector<bytes> written;
-    std::vector<std::string> calls;
-    bytes waiting;
-    std::deque<bytes> chunks;
-    bool present = true;
-    int gone_at_read = 0;  // this read finds the device gone
-    int reads = 0;
-    std::deque<int> modem;  // per call: TIOCM bits, or -1 for unreadable
-    std::vector<bool> breaks;
-
-    bool ready() override
-    {
-        calls.push_back("ready");
-        return present;
-    }
-    void set_speed(int baud_rate) override
-    {
-        speeds.push_back(baud_rate);
-        calls.push_back("speed");
-    }
-    void discard_input() override
-    {
-        waiting.clear();
-        calls.push_back("discard");
-    }
-    int write(std::span<const std::uint8_t> data) override
-    {
-        calls.push_back("write");
-        if (!waiting.empty())
-            chunks.push_front(waiting);
-        written.emplace_back(data.begin(), data.end());
-        return static_cast<int>(data.size());
-    }
-    int read(std::span<std::uint8_t> buffer) override
-    {
-        if (++reads == gone_at_read)
-            return -1;
-        if (chunks.empty())
-            return 0;
-        const bytes chunk = chunks.front();
-        chunks.pop_front();
-        const std::size_t n = std::min(chunk.size(), buffer.size());
-        std::copy_n(chunk.begin(), n, buffer.begin());
-        return static_cast<int>(n);
-    }
-    int modem_lines(int& bits) override
-    {
-        const int m = modem.empty() ? -1 : modem.front();
-        if (!modem.empty())
-            modem.pop_front();
-        if (m < 0)
-            return -1;
-        bits = m;
-        return 0;
-    }
-    void set_break(bool on) override { breaks.push_back(on); }
-};
 
 const bytes req_ud2 = hex("10 5B FE 59 16");
 const bytes snd_nke = hex("10 40 FE 3E 16");
 const bytes long_frame = hex("68 03 03 68 08 05 72 7F 16");
 
 struct transceiver_test : ::testing::Test {
-    fake_line line;
     lockstep_clock clock;
+    fake_line line{clock};
     link::transceiver t{line, clock};
     link::bus_context bus;
 
@@ -251,7 +130,7 @@ TEST_F(transceiver_test, answer_mode_none_returns_after_the_pause_without_readin
         EXPECT_EQ(static_cast<int>(baud_rate), line.speeds.back());
         ASSERT_EQ(1u, line.written.size());
         EXPECT_EQ(to_hex(snd_nke), to_hex(line.written[0]));
-        EXPECT_EQ((std::vector<std::string>{"ready", "speed", "discard", "write"}), line.calls);
+        EXPECT_EQ("ready, speed " + std::to_string(baud_rate) + ", discard, write, ", line.calls);
         line.calls.clear();
         EXPECT_EQ(0, bus.receive_length);
         EXPECT_EQ(0, bus.receive_buffer[0]);
@@ -333,7 +212,7 @@ TEST_F(transceiver_test, device_away_or_lost_gives_no_answer_at_once)
     bus.receive_length = 3;
     exchange(req_ud2, link::answer_long, 9600);
     EXPECT_EQ(0, bus.receive_length);
-    EXPECT_EQ(std::vector<std::string>{"ready"}, line.calls);
+    EXPECT_EQ("ready, ", line.calls);
     EXPECT_EQ(std::vector<int>{500}, clock.main_sleeps);
 
     // Gone in the middle of an answer: what came is no answer, and the wait ends.

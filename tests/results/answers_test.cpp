@@ -58,17 +58,17 @@ TEST_F(results_test, answer_replaces_the_old_document_whole)
 
 TEST_F(results_test, abort_file_removes_itself_and_the_result_file)
 {
-    EXPECT_EQ(check_abort_file(files, 5), 0);
+    EXPECT_FALSE(check_abort_file(files, 5));
     testing::write_file(out.file("mbus_5"), "x");
-    EXPECT_EQ(check_abort_file(files, 5), 0);
+    EXPECT_FALSE(check_abort_file(files, 5));
     EXPECT_EQ(names(), std::set<std::string>{"mbus_5"});
 
     testing::write_file(out.file("abort"), "");
-    EXPECT_EQ(check_abort_file(files, 5), 1);
+    EXPECT_TRUE(check_abort_file(files, 5));
     EXPECT_TRUE(names().empty());
 
     std::filesystem::create_directory(out.file("abort"));  // a file of any kind
-    EXPECT_EQ(check_abort_file(files, 7), 1);
+    EXPECT_TRUE(check_abort_file(files, 7));
     EXPECT_TRUE(names().empty());
 }
 
@@ -81,9 +81,9 @@ struct failing_write {
 
 const failing_write failing_writes[] = {
     {"GET_RAW_DATA: could not write file %s", "mbus_create", [](result_files& f) {
-         const int rc = write_raw_file(f, 3, {}, 0);
-         write_raw_file(f, 3, {}, 1);
-         write_raw_file(f, 3, {}, 2);
+         const int rc = write_raw_file(f, 3, {}, raw_phase::open);
+         write_raw_file(f, 3, {}, raw_phase::telegram);
+         write_raw_file(f, 3, {}, raw_phase::close);
          return rc;
      }},
     {"GET_STRUCT_DATA: could not write file %s", "mbus_create", [](result_files& f) {
@@ -99,14 +99,14 @@ const failing_write failing_writes[] = {
     {"SLAVE_SEARCH: could not write file %s", "mbus_3", [](result_files& f) {
          search_progress p;
          write_slaves_file(f, 3, p);
-         p.phase = 1;
+         p.phase = list_phase::entry;
          p.secondary.assign("12345678-AAA-1-7");
          return write_slaves_file(f, 3, p);
      }},
     {"SLAVE_SEARCH: could not write end of file %s", "mbus_3", [](result_files& f) {
          search_progress p;
          write_slaves_file(f, 3, p);
-         p.phase = 2;
+         p.phase = list_phase::end;
          return write_slaves_file(f, 3, p);
      }},
     {"ANSWER_ACK: could not write file %s", "mbus_3", [](result_files& f) { return write_ack_answer(f, 3, "OK", "3"); }},

@@ -22,17 +22,17 @@ TEST_F(results_test, raw_file_of_one_and_of_two_telegrams)
     const bytes first = testing::hex("68 0A 16");
     const bytes second = testing::hex("E5");
 
-    write_raw_file(files, 4, {}, 0);
-    write_raw_file(files, 4, first, 1);
-    EXPECT_EQ(write_raw_file(files, 4, {}, 2), 0);
+    write_raw_file(files, 4, {}, raw_phase::open);
+    write_raw_file(files, 4, first, raw_phase::telegram);
+    EXPECT_EQ(write_raw_file(files, 4, {}, raw_phase::close), 0);
     EXPECT_EQ(result(4), "{\"telegrams\":\n[\"68 0A 16 \"\n\n]}");
 
-    write_raw_file(files, 4, {}, 0);
-    write_raw_file(files, 4, first, 1);
-    write_raw_file(files, 4, second, 1);
+    write_raw_file(files, 4, {}, raw_phase::open);
+    write_raw_file(files, 4, first, raw_phase::telegram);
+    write_raw_file(files, 4, second, raw_phase::telegram);
     trace::control = 1;
     ::testing::internal::CaptureStdout();
-    EXPECT_EQ(write_raw_file(files, 4, {}, 2), 0);
+    EXPECT_EQ(write_raw_file(files, 4, {}, raw_phase::close), 0);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "GET_RAW_DATA: File " + out.file("mbus_4") + " is written\n");
     EXPECT_EQ(result(4), "{\"telegrams\":\n[\"68 0A 16 \"\n,\"E5 \"\n\n]}");
     // The temporary file stays after publishing; nothing hidden is left.
@@ -128,8 +128,8 @@ TEST_F(results_test, readout_that_stopped_early_neither_leaks_nor_publishes)
     write_struct_file(files, 2, header, r);  // a second readout that stops early too
     EXPECT_EQ(open_descriptors(), before + 1);
     EXPECT_EQ(result(2), "{\"data_response\":\"No Answer\"}");
-    write_raw_file(files, 2, {}, 0);
-    write_raw_file(files, 2, {}, 2);
+    write_raw_file(files, 2, {}, raw_phase::open);
+    write_raw_file(files, 2, {}, raw_phase::close);
     EXPECT_EQ(open_descriptors(), before);
     EXPECT_EQ(result(2), "{\"telegrams\":\n[\n]}");
 }
@@ -139,9 +139,9 @@ TEST_F(results_test, document_that_did_not_reach_the_disk_is_not_published)
     // Never written through a link, and no earlier answer stays in its place.
     std::filesystem::create_symlink("/dev/full", out.file("mbus_create"));
     testing::write_file(out.file("mbus_6"), "{\"data_response\":\"Telegram 1, Receive More\"}");
-    write_raw_file(files, 6, {}, 0);
-    write_raw_file(files, 6, testing::hex("68 0A 16"), 1);
-    EXPECT_EQ(write_raw_file(files, 6, {}, 2), -1);
+    write_raw_file(files, 6, {}, raw_phase::open);
+    write_raw_file(files, 6, testing::hex("68 0A 16"), raw_phase::telegram);
+    EXPECT_EQ(write_raw_file(files, 6, {}, raw_phase::close), -1);
     EXPECT_FALSE(std::filesystem::exists(out.file("mbus_6")));
 }
 

@@ -44,13 +44,13 @@ const refused_document refused_documents[] = {
          return write_data_file(f, 3, {}, r);
      }},
     {"GET_RAW_DATA: could not write file %s", "mbus_create", true, [](result_files& f) {
-         write_raw_file(f, 3, {}, 0);
-         write_raw_file(f, 3, testing::hex("E5"), 1);
-         return write_raw_file(f, 3, {}, 2);
+         write_raw_file(f, 3, {}, raw_phase::open);
+         write_raw_file(f, 3, testing::hex("E5"), raw_phase::telegram);
+         return write_raw_file(f, 3, {}, raw_phase::close);
      }},
     {"SLAVE_SEARCH: could not write end of file %s", "mbus_3", true, [](result_files& f) {
          search_progress p;
-         p.phase = 2;
+         p.phase = list_phase::end;
          return write_slaves_file(f, 3, p);
      }},
     {"ANSWER_ACK: could not write file %s", "mbus_3", false,
@@ -96,7 +96,7 @@ TEST_F(results_test, planted_links_are_never_written_through_and_stale_temporari
     EXPECT_EQ(result(7), "{\"ack_response\":\"OK\",\"primAdr\":\"7\"}");
 
     std::filesystem::create_symlink(logs.file("target"), out.file("mbus_create"));
-    EXPECT_EQ(write_raw_file(files, 8, {}, 0), -1);
+    EXPECT_EQ(write_raw_file(files, 8, {}, raw_phase::open), -1);
     EXPECT_EQ(testing::read_file(logs.file("target")), "precious");
 
     testing::write_file(out.file(".mbus_9.4242.5e1f.tmp"), "half a document of a killed run");

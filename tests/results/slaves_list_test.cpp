@@ -5,7 +5,7 @@
 namespace velkor::results {
 namespace {
 
-search_progress step(int phase, std::string_view secondary = "", std::string_view primary = "",
+search_progress step(list_phase phase, std::string_view secondary = "", std::string_view primary = "",
                      std::string_view progress = "")
 {
     search_progress p;
@@ -25,16 +25,16 @@ std::string entry(int cnt, const std::string& secondary, const std::string& prim
 TEST_F(results_test, slaves_list_grows_while_the_search_runs)
 {
     testing::write_file(out.file("mbus_5"), "old");
-    EXPECT_EQ(write_slaves_file(files, 5, step(0)), 0);
-    EXPECT_TRUE(names().empty());  // phase 0 deletes the old list
+    EXPECT_EQ(write_slaves_file(files, 5, step(list_phase::start)), 0);
+    EXPECT_TRUE(names().empty());  // the start deletes the old list
 
-    write_slaves_file(files, 5, step(1, "12345678-AAA-1-7", "0", "1F FF FF FF FF FF FF FF"));
-    write_slaves_file(files, 5, step(1, "", "", "2F FF FF FF FF FF FF FF"));  // nothing found
+    write_slaves_file(files, 5, step(list_phase::entry, "12345678-AAA-1-7", "0", "1F FF FF FF FF FF FF FF"));
+    write_slaves_file(files, 5, step(list_phase::entry, "", "", "2F FF FF FF FF FF FF FF"));  // nothing found
     EXPECT_EQ(result(5), "{\n\t\"slaves\":\n\t[\n" + entry(1, "12345678-AAA-1-7", "0") + "\n" +
                              "\t],\n\t\"progress\":\"2F FF FF FF FF FF FF FF\",\n\t\"state\":\"run\"\n}");
 
-    write_slaves_file(files, 5, step(1, "9\"9-BBB-2-4", "12", "3F FF FF FF FF FF FF FF"));
-    EXPECT_EQ(write_slaves_file(files, 5, step(2, "", "", "9F FF FF FF FF FF FF FF")), 0);
+    write_slaves_file(files, 5, step(list_phase::entry, "9\"9-BBB-2-4", "12", "3F FF FF FF FF FF FF FF"));
+    EXPECT_EQ(write_slaves_file(files, 5, step(list_phase::end, "", "", "9F FF FF FF FF FF FF FF")), 0);
     EXPECT_EQ(result(5), "{\n\t\"slaves\":\n\t[\n" + entry(1, "12345678-AAA-1-7", "0") + ",\n" +
                              entry(2, "9\\\"9-BBB-2-4", "12") + "\n" +
                              "\t],\n\t\"progress\":\"9F FF FF FF FF FF FF FF\",\n\t\"state\":\"end\"\n}");
@@ -42,25 +42,25 @@ TEST_F(results_test, slaves_list_grows_while_the_search_runs)
     EXPECT_EQ(names(), std::set<std::string>{"mbus_5"});
 
     // A new list forgets the old table.
-    write_slaves_file(files, 6, step(0));
-    write_slaves_file(files, 6, step(2));
+    write_slaves_file(files, 6, step(list_phase::start));
+    write_slaves_file(files, 6, step(list_phase::end));
     EXPECT_EQ(result(6), "{\n\t\"slaves\":\n\t[\n\t],\n\t\"progress\":\"\",\n\t\"state\":\"end\"\n}");
 }
 
 TEST_F(results_test, end_of_list_retries_with_waits)
 {
     files.directory.assign(out.file("missing"));  // fails every try
-    write_slaves_file(files, 5, step(0));
-    EXPECT_EQ(write_slaves_file(files, 5, step(2)), -1);
+    write_slaves_file(files, 5, step(list_phase::start));
+    EXPECT_EQ(write_slaves_file(files, 5, step(list_phase::end)), -1);
     EXPECT_EQ(clock.taken(), (std::vector<int>{100, 100, 100, 100, 100, 100}));
 }
 
 TEST_F(results_test, full_slaves_table_lists_250_entries)
 {
-    write_slaves_file(files, 2, step(0));
+    write_slaves_file(files, 2, step(list_phase::start));
     for (int i = 1; i <= 252; ++i)
-        EXPECT_EQ(write_slaves_file(files, 2, step(1, std::to_string(i), std::to_string(i % 250))), 0);
-    write_slaves_file(files, 2, step(2));
+        EXPECT_EQ(write_slaves_file(files, 2, step(list_phase::entry, std::to_string(i), std::to_string(i % 250))), 0);
+    write_slaves_file(files, 2, step(list_phase::end));
     const std::string list = result(2);
     EXPECT_NE(list.find(entry(249, "249", "249") + ",\n" + entry(250, "250", "0") + "\n\t],\n"), std::string::npos);
     EXPECT_EQ(list.find("\"251\""), std::string::npos);
@@ -68,11 +68,11 @@ TEST_F(results_test, full_slaves_table_lists_250_entries)
 
 TEST_F(results_test, results_left_in_a_progress_state_go_at_start)
 {
-    write_slaves_file(files, 3, step(0));
-    write_slaves_file(files, 3, step(1, "12345678-AAA-1-7", "0"));  // a search killed while it ran
+    write_slaves_file(files, 3, step(list_phase::start));
+    write_slaves_file(files, 3, step(list_phase::entry, "12345678-AAA-1-7", "0"));  // a search killed while it ran
     write_message_answer(files, -4, "Telegram 2, Receive More");
-    write_slaves_file(files, 5, step(0));
-    search_progress lost = step(2);
+    write_slaves_file(files, 5, step(list_phase::start));
+    search_progress lost = step(list_phase::end);
     lost.incomplete = true;
     write_slaves_file(files, 5, lost);
     write_message_answer(files, 6, "No Answer");

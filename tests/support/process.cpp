@@ -1,5 +1,6 @@
 #include "support/process.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -29,6 +30,14 @@ process process::start(const std::vector<std::string>& argv, const std::string& 
         ::execv(args[0], args.data());
         ::_exit(127);
     }
+    return p;
+}
+
+process process::start(const std::vector<std::string>& argv)
+{
+    auto dir = std::make_unique<temp_dir>();
+    process p = start(argv, dir->file("out"), dir->file("err"));
+    p.own_dir = std::move(dir);
     return p;
 }
 
@@ -65,8 +74,35 @@ void process::stop()
 std::string process::out() const { return read_file(out_path); }
 std::string process::err() const { return read_file(err_path); }
 
+std::string process::read_line(int timeout_ms)
+{
+    std::string rest;
+    eventually(timeout_ms, [&] {
+        rest = out().substr(std::min(out_read, out().size()));
+        return rest.find('\n') != std::string::npos;
+    });
+    const std::size_t end = rest.find('\n');
+    out_read += end == std::string::npos ? rest.size() : end + 1;
+    return rest.substr(0, end);
+}
+
+int process::finish(std::string& out_text, std::string& err_text, int timeout_ms)
+{
+    if (!wait(timeout_ms))
+        stop();
+    const std::string all = out();
+    out_text = all.substr(std::min(out_read, all.size()));
+    err_text = err();
+    return status;
+}
+
 process::process(process&& other) noexcept
-    : pid(other.pid), out_path(std::move(other.out_path)), err_path(std::move(other.err_path)), status(other.status)
+    : pid(other.pid),
+      out_path(std::move(other.out_path)),
+      err_path(std::move(other.err_path)),
+      status(other.status),
+      own_dir(std::move(other.own_dir)),
+      out_read(other.out_read)
 {
     other.pid = -1;
 }
@@ -79,6 +115,8 @@ process& process::operator=(process&& other) noexcept
         out_path = std::move(other.out_path);
         err_path = std::move(other.err_path);
         status = other.status;
+        own_dir = std::move(other.own_dir);
+        out_read = other.out_read;
         other.pid = -1;
     }
     return *this;

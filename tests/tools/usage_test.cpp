@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "child_process.h"
+#include "support/process.h"
 #include "support/test_support.h"
 #include "velkor_version.h"
 
@@ -13,13 +13,13 @@ TEST(every_program, answers_help_and_version_on_stdout_with_status_0)
 {
     for (const std::string name : {"velkor", "velkor-cmd", "velkor-decode", "velkor-sim", "velkor-poll"}) {
         // The daemon must not start: without a configuration it would end with status 1.
-        child_process help({built_program(name), "--help"});
+        process help = process::start({built_program(name), "--help"});
         std::string out, err;
         EXPECT_EQ(0, help.finish(out, err)) << name;
         EXPECT_EQ(0u, out.find("usage: " + name + " ")) << name << ": " << out;
         EXPECT_EQ("", err) << name;
 
-        child_process version({built_program(name), "--version"});
+        process version = process::start({built_program(name), "--version"});
         out.clear();
         EXPECT_EQ(0, version.finish(out, err)) << name;
         EXPECT_EQ(name + " " VELKOR_VERSION "\n", out);

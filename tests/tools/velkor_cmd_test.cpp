@@ -2,17 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <sys/stat.h>
+#include <thread>
 
 #include "../../tools/velkor-cmd/command_names.h"
 #include "../../tools/velkor-cmd/result_check.h"
-#include "child_process.h"
 #include "support/fake_bus.h"
+#include "support/process.h"
 #include "support/pty.h"
 #include "support/test_support.h"
 
@@ -63,7 +65,7 @@ using velkor_cmd = fifo_fixture;
 TEST_F(velkor_cmd, writes_the_record_byte_for_byte_and_prints_the_answer)
 {
     const std::string answer = "{\"ack_response\":\"OK\",\"primAdr\":\"NO\"}";
-    child_process c(args({"--bus", "/tmp/ttyS-sim", "--br", "2400", "--sec", "30512047-VLK-2-4", "--id", "7",
+    process c = process::start(args({"--bus", "/tmp/ttyS-sim", "--br", "2400", "--sec", "30512047-VLK-2-4", "--id", "7",
                           "--param", "-2", "--out", dir.path, "--timeout", "10", "HALLO"}));
     const std::string record = read_record();
     ASSERT_EQ(332u, record.size());
@@ -87,7 +89,7 @@ TEST_F(velkor_cmd, writes_the_record_byte_for_byte_and_prints_the_answer)
 TEST_F(velkor_cmd, texts_filling_their_fields_keep_a_terminating_zero)
 {
     const std::string sec(31, 's'), command(31, 'C'), bus(255, 'b');
-    child_process c(args({"--bus", bus, "--sec", sec, "--force", command}));
+    process c = process::start(args({"--bus", bus, "--sec", sec, "--force", command}));
     const std::string record = read_record();
     ASSERT_EQ(332u, record.size());
     EXPECT_EQ(bus, record.substr(0, 255));
@@ -120,7 +122,7 @@ TEST_F(velkor_cmd, waits_past_intermediate_answers_for_the_final_one)
          "{\"slaves\":[],\"progress\":\"3F FF FF FF FF FF FF FF\",\"state\":\"incomplete\"}", 1},
     };
     for (const auto& k : cases) {
-        child_process c(args({"--id", "3", "--out", dir.path, "--timeout", "10", k.command}));
+        process c = process::start(args({"--id", "3", "--out", dir.path, "--timeout", "10", k.command}));
         ASSERT_EQ(332u, read_record().size());
         write_file(dir.file("mbus_3"), k.between);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -213,7 +215,7 @@ TEST_F(velkor_cmd, table_prints_a_slaves_list_and_an_answer_aligned)
         {"{\"telegrams\":\n[\"68 03 03 68 08 01 72 7B 16 \"\n,\"E5 \"\n]}", "telegrams  68 03 03 68 08 01 72 7B 16\n           E5\n"},
     };
     for (const auto& k : cases) {
-        child_process c(args({"--id", "5", "--out", dir.path, "--timeout", "10", "--table", "GET_ADDRESS_LIST"}));
+        process c = process::start(args({"--id", "5", "--out", dir.path, "--timeout", "10", "--table", "GET_ADDRESS_LIST"}));
         ASSERT_EQ(332u, read_record().size());
         write_file(dir.file("mbus_5"), k.document);
         std::string out, err;
@@ -225,7 +227,7 @@ TEST_F(velkor_cmd, table_prints_a_slaves_list_and_an_answer_aligned)
 TEST_F(velkor_cmd, old_answer_is_removed_and_a_missing_one_times_out)
 {
     write_file(dir.file("mbus_9"), "{\"ack_response\":\"OK\",\"primAdr\":\"NO\"}");
-    child_process c(args({"--id", "9", "--out", dir.path, "--timeout", "0.5", "HALLO"}));
+    process c = process::start(args({"--id", "9", "--out", dir.path, "--timeout", "0.5", "HALLO"}));
     EXPECT_EQ(332u, read_record().size());
     std::string out, err;
     EXPECT_EQ(1, c.finish(out, err));
@@ -246,7 +248,7 @@ TEST(velkor_cmd_alone, fifo_without_a_reader_fails_at_once)
     } cases[] = {{fifo, "has no reader: the daemon is not running"}, {dir.file("missing.fifo"), "does not exist"}};
     for (const auto& k : cases) {
         const auto start = std::chrono::steady_clock::now();
-        child_process c({built_program("velkor-cmd"), "--fifo", k.path, "--id", "1", "--out", dir.path, "HALLO"});
+        process c = process::start({built_program("velkor-cmd"), "--fifo", k.path, "--id", "1", "--out", dir.path, "HALLO"});
         std::string out, err;
         EXPECT_EQ(1, c.finish(out, err)) << k.path;
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
@@ -282,7 +284,7 @@ TEST(velkor_cmd_alone, argument_errors_exit_2_with_usage)
     for (const auto& extra : cases) {
         std::vector<std::string> a = {prog};
         a.insert(a.end(), extra.begin(), extra.end());
-        child_process c(a);
+        process c = process::start(a);
         std::string out, err;
         EXPECT_EQ(2, c.finish(out, err)) << ::testing::PrintToString(extra);
         EXPECT_NE(std::string::npos, err.find("usage:")) << err;

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
 #include <filesystem>
+#include <poll.h>
 #include <termios.h>
+#include <unistd.h>
 
-#include "child_process.h"
 #include "link/checks.h"
 #include "link/frames.h"
 #include "link/transceiver.h"
@@ -51,7 +55,7 @@ TEST(velkor_sim, answers_over_its_pty_and_cleans_up_on_sigterm)
 {
     temp_dir dir;
     const std::string link = dir.file("ttyS-sim"), log = dir.file("sim.log");
-    child_process sim({built_program("velkor-sim"), "--bus", demo_bus, "--link", link, "--log", log});
+    process sim = process::start({built_program("velkor-sim"), "--bus", demo_bus, "--link", link, "--log", log});
     ASSERT_EQ("ready", sim.read_line(10000));
 
     const int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -101,7 +105,7 @@ TEST(velkor_sim, serves_the_daemons_transceiver)
                              "meter broken\n"
                              "fault bad-checksum 1\n"
                              "68 0F 0F 68 08 09 72 78 56 34 92 43 04 01 07 01 00 00 00 67 16\n");
-    child_process sim({built_program("velkor-sim"), "--bus", bus_path, "--link", link_path, "--log", dir.file("log")});
+    process sim = process::start({built_program("velkor-sim"), "--bus", bus_path, "--link", link_path, "--log", dir.file("log")});
     ASSERT_EQ("ready", sim.read_line(10000));
 
     log::log_settings log;
@@ -163,7 +167,7 @@ TEST(velkor_sim, echo_noise_paced_delivery_and_unplugging)
     temp_dir dir;
     const std::string link = dir.file("ttyS-sim"), log = dir.file("sim.log");
     write_file(dir.file("test.bus"), "line echo\nline noise AA BB\n" + read_file(demo_bus));
-    child_process sim({built_program("velkor-sim"), "--bus", dir.file("test.bus"), "--link", link, "--log", log});
+    process sim = process::start({built_program("velkor-sim"), "--bus", dir.file("test.bus"), "--link", link, "--log", log});
     ASSERT_EQ("ready", sim.read_line(10000));
 
     int fd = open_raw(link, B300);
@@ -193,7 +197,7 @@ TEST(velkor_sim, answers_after_the_meters_reaction_time)
     std::string bus = read_file(demo_bus);
     bus.insert(bus.find("meter water\n") + 12, "delay 150\n");
     write_file(dir.file("test.bus"), bus);
-    child_process sim({built_program("velkor-sim"), "--bus", dir.file("test.bus"), "--link", link, "--log", log});
+    process sim = process::start({built_program("velkor-sim"), "--bus", dir.file("test.bus"), "--link", link, "--log", log});
     ASSERT_EQ("ready", sim.read_line(10000));
     const int fd = open_raw(link, B9600);
     ASSERT_GE(fd, 0);
@@ -239,7 +243,7 @@ TEST(velkor_sim, refuses_bad_files_and_link_names_with_status_2)
         {{prog, "--bus", demo_bus, "--tcp", "0", "--baud", "fast"}, "--baud takes"},
     };
     for (const auto& c : cases) {
-        child_process sim(c.args);
+        process sim = process::start(c.args);
         std::string out, err;
         EXPECT_EQ(2, sim.finish(out, err)) << c.message;
         EXPECT_NE(std::string::npos, err.find(c.message)) << err;

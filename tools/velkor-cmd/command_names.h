@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "control/command.h"
+#include "control/command_table.h"
 #include "link/receive.h"
 #include "link/timing.h"
 #include "link/transceiver.h"
@@ -69,6 +71,24 @@ inline constexpr named_command commands[] = {
     {"SETSECADR_", named_command::with_address, one_slave},
     {"FILE", named_command::with_path, one_slave},
 };
+
+// The daemon's own table decides which names exist; this one adds what
+// velkor-cmd checks beyond it and the costs. Both list the same names, with
+// an exact name where the daemon tests equality.
+consteval bool same_names_as_the_daemon()
+{
+    if (std::size(commands) != std::size(control::command_table))
+        return false;
+    for (const control::command_entry& entry : control::command_table) {
+        const bool equal = entry.test == control::name_test::equal;
+        if (std::none_of(std::begin(commands), std::end(commands), [&](const named_command& c) {
+                return c.name == entry.name && (c.form == named_command::exact) == equal;
+            }))
+            return false;
+    }
+    return true;
+}
+static_assert(same_names_as_the_daemon(), "velkor-cmd must know the daemon's commands, and only those");
 
 } // namespace detail
 

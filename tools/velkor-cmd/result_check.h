@@ -19,17 +19,34 @@ enum class result_state {
 
 namespace detail {
 
+// One JSON reader for two uses. Strict, it holds a document to RFC 8259 with
+// valid UTF-8, as the daemon must write it. Lenient, as velkor-cmd reads an
+// answer: the daemon's texts were not always escaped, so a string takes any
+// byte but the quote, a backslash takes the byte after it, and a number is
+// any run of its characters that ends in a digit. Both collect the top-level
+// keys and string values.
 struct json_reader {
     std::string_view s;
+    bool strict = false;
     std::size_t i = 0;
     int depth = 0;
     std::vector<std::string> top_keys;
     std::vector<std::pair<std::string, std::string>> top_strings;  // top-level members with string values
 
+    bool at_end() const { return i >= s.size(); }
+    unsigned char peek() const { return at_end() ? 0 : static_cast<unsigned char>(s[i]); }
+    static bool digit(unsigned char c) { return c >= '0' && c <= '9'; }
     void blanks()
     {
-        while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r'))
+        while (peek() == ' ' || peek() == '\t' || peek() == '\n' || peek() == '\r')
             ++i;
+    }
+    bool take(char c)
+    {
+        if (at_end() || s[i] != c)
+            return false;
+        ++i;
+        return true;
     }
     bool literal(std::string_view word)
     {
@@ -38,47 +55,167 @@ struct json_reader {
         i += word.size();
         return true;
     }
-    // The daemon does not escape its texts, so any byte but the quote and
-    // the backslash is taken inside a string; a backslash takes the next byte.
-    bool string(std::string* out)
+
+    // One UTF-8 sequence, well-formed (no overlong forms, surrogates or
+    // code points above U+10FFFF).
+    bool utf8()
     {
-        if (i >= s.size() || s[i] != '"')
+        const unsigned char c = peek();
+        std::size_t n;
+        unsigned lo = 0x80, hi = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF)
+            n = 2;
+        else if (c >= 0xE0 && c <= 0xEF) {
+            n = 3;
+            if (c == 0xE0)
+                lo = 0xA0;
+            if (c == 0xED)
+                hi = 0x9F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            n = 4;
+            if (c == 0xF0)
+                lo = 0x90;
+            if (c == 0xF4)
+                hi = 0x8F;
+        } else
             return false;
-        ++i;
-        while (i < s.size() && s[i] != '"') {
-            if (s[i] == '\\') {
-                if (++i >= s.size())
-                    return false;
-            }
-            if (out)
-                *out += s[i];
-            ++i;
+        if (s.size() - i < n)
+            return false;
+        for (std::size_t k = 1; k < n; ++k) {
+            const auto b = static_cast<unsigned char>(s[i + k]);
+            if (b < (k == 1 ? lo : 0x80) || b > (k == 1 ? hi : 0xBF))
+                return false;
         }
-        if (i >= s.size())
-            return false;
-        ++i;
+        i += n;
         return true;
     }
+
+    // After the backslash.
+    bool escape(std::string* out)
+    {
+        if (at_end())
+            return false;
+        const char e = s[i++];
+        if (strict && e == 'u') {
+            for (int k = 0; k < 4; ++k, ++i) {
+                const unsigned char h = peek();
+                if (!digit(h) && !((h | 0x20) >= 'a' && (h | 0x20) <= 'f'))
+                    return false;
+            }
+        } else if (strict && std::string_view("\"\\/bfnrt").find(e) == std::string_view::npos) {
+            return false;
+        }
+        if (out)
+            *out += e;
+        return true;
+    }
+
+    bool string(std::string* out)
+    {
+        if (!take('"'))
+            return false;
+        while (!at_end()) {
+            const unsigned char c = peek();
+            const std::size_t from = i;
+            if (c == '"') {
+                ++i;
+                return true;
+            }
+            if (c == '\\') {
+                ++i;
+                if (!escape(out))
+                    return false;
+                continue;
+            }
+            if (strict && (c < 0x20 || (c >= 0x80 && !utf8())))
+                return false;
+            if (i == from)
+                ++i;
+            if (out)
+                out->append(s.substr(from, i - from));
+        }
+        return false;
+    }
+
     bool number()
     {
         const std::size_t start = i;
-        if (i < s.size() && s[i] == '-')
-            ++i;
-        while (i < s.size() && ((s[i] >= '0' && s[i] <= '9') || s[i] == '.' || s[i] == 'e' || s[i] == 'E' ||
-                                s[i] == '+' || s[i] == '-'))
-            ++i;
-        return i > start && s[i - 1] >= '0' && s[i - 1] <= '9';
+        if (!strict) {
+            take('-');
+            while (digit(peek()) || peek() == '.' || peek() == 'e' || peek() == 'E' || peek() == '+' || peek() == '-')
+                ++i;
+            return i > start && digit(static_cast<unsigned char>(s[i - 1]));
+        }
+        take('-');
+        if (take('0')) {
+        } else if (peek() >= '1' && peek() <= '9') {
+            while (digit(peek()))
+                ++i;
+        } else
+            return false;
+        if (take('.')) {
+            if (!digit(peek()))
+                return false;
+            while (digit(peek()))
+                ++i;
+        }
+        if (take('e') || take('E')) {
+            if (!take('+'))
+                take('-');
+            if (!digit(peek()))
+                return false;
+            while (digit(peek()))
+                ++i;
+        }
+        return true;
     }
+
+    // An object or an array: its members separated by commas.
+    template <class Member>
+    bool sequence(char open, char close, Member member)
+    {
+        if (!take(open) || ++depth > 64)
+            return false;
+        blanks();
+        if (!take(close)) {
+            do {
+                blanks();
+                if (!member())
+                    return false;
+                blanks();
+            } while (take(','));
+            if (!take(close))
+                return false;
+        }
+        --depth;
+        return true;
+    }
+
     bool value(std::string* string_out = nullptr)
     {
         blanks();
-        if (i >= s.size() || depth > 64)
-            return false;
-        switch (s[i]) {
+        switch (peek()) {
         case '{':
-            return object();
+            return sequence('{', '}', [&] {
+                std::string key, text;
+                if (!string(&key))
+                    return false;
+                blanks();
+                if (!take(':'))
+                    return false;
+                blanks();
+                const bool is_string = peek() == '"';
+                if (!value(&text))
+                    return false;
+                if (depth == 1) {
+                    top_keys.push_back(key);
+                    if (is_string)
+                        top_strings.emplace_back(std::move(key), std::move(text));
+                }
+                return true;
+            });
         case '[':
-            return array();
+            return sequence('[', ']', [&] { return value(); });
         case '"':
             return string(string_out);
         case 't':
@@ -89,73 +226,6 @@ struct json_reader {
             return literal("null");
         default:
             return number();
-        }
-    }
-    bool object()
-    {
-        ++i;
-        ++depth;
-        blanks();
-        if (i < s.size() && s[i] == '}') {
-            ++i;
-            --depth;
-            return true;
-        }
-        for (;;) {
-            blanks();
-            std::string key, text;
-            if (!string(&key))
-                return false;
-            blanks();
-            if (i >= s.size() || s[i] != ':')
-                return false;
-            ++i;
-            blanks();
-            const bool is_string = i < s.size() && s[i] == '"';
-            if (!value(&text))
-                return false;
-            if (depth == 1) {
-                top_keys.push_back(key);
-                if (is_string)
-                    top_strings.emplace_back(std::move(key), std::move(text));
-            }
-            blanks();
-            if (i < s.size() && s[i] == ',') {
-                ++i;
-                continue;
-            }
-            if (i < s.size() && s[i] == '}') {
-                ++i;
-                --depth;
-                return true;
-            }
-            return false;
-        }
-    }
-    bool array()
-    {
-        ++i;
-        ++depth;
-        blanks();
-        if (i < s.size() && s[i] == ']') {
-            ++i;
-            --depth;
-            return true;
-        }
-        for (;;) {
-            if (!value())
-                return false;
-            blanks();
-            if (i < s.size() && s[i] == ',') {
-                ++i;
-                continue;
-            }
-            if (i < s.size() && s[i] == ']') {
-                ++i;
-                --depth;
-                return true;
-            }
-            return false;
         }
     }
 };
@@ -176,15 +246,27 @@ inline bool is_receive_more(std::string_view text)
 
 } // namespace detail
 
+// The document is one JSON value (RFC 8259) and its strings valid UTF-8.
+inline bool valid_json(std::string_view document)
+{
+    detail::json_reader r;
+    r.s = document;
+    r.strict = true;
+    if (!r.value())
+        return false;
+    r.blanks();
+    return r.at_end();
+}
+
 inline result_state judge_result(std::string_view document)
 {
     detail::json_reader r;
     r.s = document;
     r.blanks();
-    if (r.i >= document.size() || document[r.i] != '{' || !r.value())
+    if (r.peek() != '{' || !r.value())
         return result_state::incomplete;
     r.blanks();
-    if (r.i != document.size())
+    if (!r.at_end())
         return result_state::incomplete;
     bool ended = false;
     for (const auto& [key, text] : r.top_strings) {

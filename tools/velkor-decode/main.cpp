@@ -171,14 +171,14 @@ int main(int argc, char** argv)
         const decode::telegram_view view(telegrams[i].bytes);
         const int tel = static_cast<int>(i) + 1;
         const bool last = i + 1 == telegrams.size();
-        int more;
+        bool more;
         if (structured) {
             control::read_struct_telegram(view, *hex);
-            more = hex->more = last ? 0 : hex->more;
+            more = hex->more = !last && hex->more;
             control::write_struct_telegram(files, id, view, tel, *hex);
         } else {
             control::read_data_telegram(view, *data);
-            more = data->more = last ? 0 : data->more;
+            more = data->more = !last && data->more;
             control::write_data_telegram(files, id, view, tel, *data);
         }
         // GET_DATA stops at a telegram that announces no more.
