@@ -11,7 +11,7 @@ namespace velkor::control {
 
 namespace {
 
-bool acknowledged(command& c) { return link::check_ack(c.d.bus) == 1; }
+bool acknowledged(command& c) { return link::check_ack(c.d.bus) == link::ack::ok; }
 
 int primary_start(const command& c) { return c.d.config.primary_start; }
 

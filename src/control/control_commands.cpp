@@ -21,7 +21,7 @@ std::uint8_t target_byte(const command& c) { return static_cast<std::uint8_t>(c.
 void function_test(command& c)
 {
     // The state a slave's acknowledgement would leave; nothing is sent.
-    c.d.bus.answer_mode = link::answer_short;
+    c.d.bus.answer_mode = link::answer_mode::ack;
     c.d.bus.receive_buffer[0] = 0xE5;
     c.d.bus.receive_length = 1;
 }
@@ -42,17 +42,17 @@ void hallo_ext(command& c)
     exchange(c);
     if (address_target_slave(c) != 0)
         outcome = 1;
-    int valid = 0;
+    bool valid = false;
     if (outcome == 0) {
         link::build_req_ud2(c.d.bus, target_byte(c), c.fcb);
         exchange(c);
         valid = link::check_long_frame(c.d.bus);
         if (c.d.bus.receive_length == 0)
             outcome = 1;
-        else if (valid == 0)
+        else if (!valid)
             outcome = 2;
     }
-    answer_acknowledgement(c, outcome == 0 ? "OK" : outcome == 1 ? "No Answer" : "Collision", valid == 1 ? 2 : 1);
+    answer_acknowledgement(c, outcome == 0 ? "OK" : outcome == 1 ? "No Answer" : "Collision", valid ? 2 : 1);
 }
 
 bool set_baudrate(command& c)
@@ -62,12 +62,12 @@ bool set_baudrate(command& c)
     int outcome = 0;
     link::build_set_baudrate(c.d.bus, target_byte(c), c.param);
     exchange(c);
-    if (link::check_ack(c.d.bus) == 1) {
+    if (link::check_ack(c.d.bus) == link::ack::ok) {
         c.d.clock->sleep_ms(1000);
         c.d.bus.baud_rate = static_cast<std::uint32_t>(c.param);
         link::build_snd_nke(c.d.bus, target_byte(c));
         exchange(c);
-        if (link::check_ack(c.d.bus) != 1)
+        if (link::check_ack(c.d.bus) != link::ack::ok)
             outcome = 2;
     } else {
         outcome = 1;
@@ -150,7 +150,7 @@ bool send_frame_file(command& c)
         c.message.format("FILE: %s is longer than 255 characters, not sent", path.c_str());
     else if (parsed != 0)
         c.message.format("FILE: %s holds characters that are not hex digits, not sent", path.c_str());
-    else if (link::finish_raw_frame(bus, target_byte(c)) != 0)
+    else if (!link::finish_raw_frame(bus, target_byte(c)))
         c.message.format("FILE: %s holds no long frame, not sent", path.c_str());
     else
         c.message.clear();

@@ -97,7 +97,7 @@ bool select_slave(command& c)
 {
     link::build_select(c.d.bus, c.secAdr.view());
     exchange(c);
-    return link::check_ack(c.d.bus) == 1;
+    return link::check_ack(c.d.bus) == link::ack::ok;
 }
 
 void report(command& c, int line, int level, log::entry_kind kind)
@@ -142,10 +142,11 @@ namespace {
 // Answers a command whose last request awaited the acknowledgement character.
 void acknowledgement_epilogue(command& c)
 {
-    if (c.d.bus.answer_mode != link::answer_short)
+    if (c.d.bus.answer_mode != link::answer_mode::ack)
         return;
-    const int ack = link::check_ack(c.d.bus);
-    answer_acknowledgement(c, ack == 1 ? "OK" : ack == 0 ? "No Answer" : "Unknown", ack == 1 ? 2 : 1);
+    const link::ack ack = link::check_ack(c.d.bus);
+    answer_acknowledgement(c, ack == link::ack::ok ? "OK" : ack == link::ack::none ? "No Answer" : "Unknown",
+                           ack == link::ack::ok ? 2 : 1);
 }
 
 // The commands tested one by one after the exclusive group; true when the

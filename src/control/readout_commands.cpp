@@ -34,7 +34,7 @@ int request_telegram(command& c)
     exchange(c);
     if (c.d.bus.receive_length == 0)
         return no_answer;
-    return link::check_long_frame(c.d.bus) == 1 ? success : invalid;
+    return link::check_long_frame(c.d.bus) ? success : invalid;
 }
 
 // Whether another telegram is to be read after the count-th: the slave's flag,

@@ -73,7 +73,7 @@ struct collector {
 
     void take_answer_byte(std::uint8_t b)
     {
-        if (bus.answer_mode == answer_long)
+        if (bus.answer_mode == answer_mode::long_frame)
             take_long_frame_byte(b);
         else
             store(b);
@@ -111,7 +111,7 @@ struct collector {
     {
         for (std::uint8_t b : chunk)
             take_byte(b);
-        if (bus.answer_mode == answer_long)
+        if (bus.answer_mode == answer_mode::long_frame)
             return complete;
         return chunk.empty() && bus.receive_length > 0;
     }
@@ -215,7 +215,7 @@ void collect_in_window(window_job& job)
 {
     transceiver& t = job.t;
     bus_context& bus = job.bus;
-    const bool long_frame = bus.answer_mode == answer_long;
+    const bool long_frame = bus.answer_mode == answer_mode::long_frame;
     const std::int64_t window_end = job.sent_at_us + answer_window_ms(bus.baud_rate, t.timing.margin_ms) * 1000LL;
     const std::int64_t quiet_us =
         (long_frame ? answer_gap_ms(bus.baud_rate, t.timing.margin_ms) : quiet_end_ms(bus.baud_rate)) * 1000LL;

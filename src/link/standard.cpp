@@ -26,7 +26,7 @@ void transceive_standard(transceiver& t, bus_context& bus)
     bus.clear_receive();
     if (on_configured_line(bus) && !line_available(t)) {
         t.speed_set = 0;
-        if (trace::transceiver && bus.answer_mode != answer_none)
+        if (trace::transceiver && bus.answer_mode != answer_mode::none)
             std::puts("ERROR - NO ANSWER");
         return;
     }
@@ -57,7 +57,7 @@ void transceive_standard(transceiver& t, bus_context& bus)
         std::printf("TX: %d Bytes written\n", static_cast<int>(bus.send_length));
         hex_dump(frame);
     }
-    if (bus.answer_mode == answer_none)
+    if (bus.answer_mode == answer_mode::none)
         return;
 
     const int window = answer_window_ms(bus.baud_rate, t.timing.margin_ms);

@@ -36,12 +36,12 @@ const line_timing& timing_for(std::uint32_t baud_rate)
 
 int pause_ms(std::uint32_t baud_rate) { return timing_for(baud_rate).pause_ms; }
 
-int answer_timeout_ms(std::uint32_t baud_rate, std::int32_t send_length, std::uint32_t answer_mode)
+int answer_timeout_ms(std::uint32_t baud_rate, std::int32_t send_length, answer_mode mode)
 {
     std::int32_t length = send_length < 0 ? 0 : send_length;
     if (length > static_cast<std::int32_t>(bus_buffer_size))
         length = static_cast<std::int32_t>(bus_buffer_size);
-    const std::int32_t n = length + (answer_mode == answer_long ? longest_long_frame : 1);
+    const std::int32_t n = length + (mode == answer_mode::long_frame ? longest_long_frame : 1);
     const line_timing& t = timing_for(baud_rate);
     return n * t.char_tenths_ms / 10 + t.reaction_ms;
 }
@@ -52,7 +52,7 @@ void remember_unanswered(transceiver& t, const bus_context& bus)
 {
     const auto frame = bus.sent();
     t.unanswered_length = 0;
-    if (bus.answer_mode != answer_none)
+    if (bus.answer_mode != answer_mode::none)
         return;  // its echo is taken off with the answer
     std::copy(frame.begin(), frame.end(), t.unanswered.begin());
     t.unanswered_length = static_cast<std::int32_t>(frame.size());
@@ -82,7 +82,7 @@ void transceiver::transceive(bus_context& bus)
     // An adapter pulled and plugged in again, or missing at start, is taken
     // up here; while it is away the exchange has no answer.
     if (on_configured_line(bus) && !line_available(*this)) {
-        if (trace::transceiver && bus.answer_mode != answer_none)
+        if (trace::transceiver && bus.answer_mode != answer_mode::none)
             std::puts("ERROR - NO ANSWER");
         return;
     }
@@ -108,7 +108,7 @@ void transceiver::transceive(bus_context& bus)
         hex_dump(frame);
     }
 
-    if (bus.answer_mode == answer_none)
+    if (bus.answer_mode == answer_mode::none)
         return;
 
     timeout_ms = answer_timeout_ms(bus.baud_rate, bus.send_length, bus.answer_mode);

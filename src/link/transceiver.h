@@ -101,7 +101,7 @@ struct line_timing {
 const line_timing& timing_for(std::uint32_t baud_rate);
 
 int pause_ms(std::uint32_t baud_rate);
-int answer_timeout_ms(std::uint32_t baud_rate, std::int32_t send_length, std::uint32_t answer_mode);
+int answer_timeout_ms(std::uint32_t baud_rate, std::int32_t send_length, answer_mode mode);
 int poll_interval_ms(std::uint32_t baud_rate);
 
 struct transceiver final : bus_line {

@@ -75,6 +75,8 @@ struct timed_line final : link::line_io {
 const bytes snd_nke = hex("10 40 05 45 16");
 const bytes req_ud2 = hex("10 7B 05 80 16");
 const bytes long_frame = hex("68 03 03 68 08 05 72 7F 16");
+constexpr auto ack_mode = link::answer_mode::ack;
+constexpr auto long_mode = link::answer_mode::long_frame;
 
 struct standard_test : ::testing::Test {
     fake_clock clock;
@@ -89,7 +91,7 @@ struct standard_test : ::testing::Test {
     }
     void TearDown() override { trace::transceiver = 0; }
 
-    void prepare(const bytes& request, std::uint32_t mode, std::uint32_t baud_rate)
+    void prepare(const bytes& request, link::answer_mode mode, std::uint32_t baud_rate)
     {
         std::copy(request.begin(), request.end(), bus.send_buffer.begin());
         bus.send_length = static_cast<std::int32_t>(request.size());
@@ -97,7 +99,7 @@ struct standard_test : ::testing::Test {
         bus.baud_rate = baud_rate;
     }
     // Milliseconds from the end of the send (after the pause) to the return.
-    int exchange(const bytes& request, std::uint32_t mode, std::uint32_t baud_rate)
+    int exchange(const bytes& request, link::answer_mode mode, std::uint32_t baud_rate)
     {
         prepare(request, mode, baud_rate);
         const std::int64_t start = clock.monotonic_us();
@@ -131,30 +133,31 @@ TEST_F(standard_test, answer_is_taken_within_its_window_and_ends_as_soon_as_it_i
 {
     struct row {
         const char* name;
-        std::uint32_t baud_rate, mode;
+        std::uint32_t baud_rate;
+        link::answer_mode mode;
         std::vector<arrival> arrivals;
         std::string expected;
         int returned_after_ms;
     };
     const std::string frame = to_hex(long_frame);
     const row rows[] = {
-        {"acknowledgement: three characters of quiet", 9600, 1, {{40, hex("E5")}}, "E5", 50},
-        {"acknowledgement at 2400", 2400, 1, {{40, hex("E5")}}, "E5", 54},
-        {"silence: the window", 9600, 1, {}, "", 135},
-        {"begins in the window's last millisecond", 9600, 1, {{134, hex("E5")}}, "E5", 144},
-        {"begins after the window", 9600, 1, {{136, hex("E5")}}, "", 135},
-        {"silence at 300", 300, 1, {}, "", 1200},
-        {"collision: until the line is quiet", 9600, 1, {{20, hex("E5")}, {21, hex("A3 1F")}, {29, hex("00")}},
+        {"acknowledgement: three characters of quiet", 9600, ack_mode, {{40, hex("E5")}}, "E5", 50},
+        {"acknowledgement at 2400", 2400, ack_mode, {{40, hex("E5")}}, "E5", 54},
+        {"silence: the window", 9600, ack_mode, {}, "", 135},
+        {"begins in the window's last millisecond", 9600, ack_mode, {{134, hex("E5")}}, "E5", 144},
+        {"begins after the window", 9600, ack_mode, {{136, hex("E5")}}, "", 135},
+        {"silence at 300", 300, ack_mode, {}, "", 1200},
+        {"collision: until the line is quiet", 9600, ack_mode, {{20, hex("E5")}, {21, hex("A3 1F")}, {29, hex("00")}},
          "E5 A3 1F 00", 39},
-        {"long frame: complete at its length", 9600, 2, {{30, hex("68 03 03 68 08")}, {35, hex("05 72 7F 16")}},
+        {"long frame: complete at its length", 9600, long_mode, {{30, hex("68 03 03 68 08")}, {35, hex("05 72 7F 16")}},
          frame, 35},
-        {"long frame: a gap within the margin", 9600, 2, {{30, hex("68 03 03 68 08")}, {79, hex("05 72 7F 16")}},
+        {"long frame: a gap within the margin", 9600, long_mode, {{30, hex("68 03 03 68 08")}, {79, hex("05 72 7F 16")}},
          frame, 79},
-        {"long frame: bytes stop past the margin", 9600, 2, {{30, hex("68 03 03 68 08")}, {81, hex("05 72 7F 16")}},
+        {"long frame: bytes stop past the margin", 9600, long_mode, {{30, hex("68 03 03 68 08")}, {81, hex("05 72 7F 16")}},
          "68 03 03 68 08", 80},
-        {"long frame: lone acknowledgement", 9600, 2, {{20, hex("E5")}}, "", 70},
-        {"echo, then the answer", 9600, 1, {{0, snd_nke}, {30, hex("E5")}}, "E5", 40},
-        {"echo alone is no answer", 9600, 1, {{0, snd_nke}}, "", 135},
+        {"long frame: lone acknowledgement", 9600, long_mode, {{20, hex("E5")}}, "", 70},
+        {"echo, then the answer", 9600, ack_mode, {{0, snd_nke}, {30, hex("E5")}}, "E5", 40},
+        {"echo alone is no answer", 9600, ack_mode, {{0, snd_nke}}, "", 135},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -167,10 +170,10 @@ TEST_F(standard_test, answer_is_taken_within_its_window_and_ends_as_soon_as_it_i
 
 TEST_F(standard_test, pauses_switches_the_speed_only_when_it_changes_and_drains_the_send)
 {
-    EXPECT_EQ(0, exchange(snd_nke, link::answer_none, 2400));
-    exchange(snd_nke, link::answer_none, 2400);
-    exchange(snd_nke, link::answer_none, 9600);
-    exchange(snd_nke, link::answer_none, 110);  // runs at 9600 too
+    EXPECT_EQ(0, exchange(snd_nke, link::answer_mode::none, 2400));
+    exchange(snd_nke, link::answer_mode::none, 2400);
+    exchange(snd_nke, link::answer_mode::none, 9600);
+    exchange(snd_nke, link::answer_mode::none, 110);  // runs at 9600 too
     EXPECT_EQ("speed 2400, discard, write, drain, discard, write, drain, speed 9600, discard, write, drain, "
               "discard, write, drain, ",
               line.calls);
@@ -178,15 +181,15 @@ TEST_F(standard_test, pauses_switches_the_speed_only_when_it_changes_and_drains_
 
     t.timing.pause_ms = 7;
     clock.sleeps.clear();
-    exchange(snd_nke, link::answer_none, 9600);
+    exchange(snd_nke, link::answer_mode::none, 9600);
     EXPECT_EQ(std::vector<int>{7}, clock.taken());
 
     // A device that was away is back at its opening speed: set again.
     line.calls.clear();
     line.present = false;
-    EXPECT_EQ(0, exchange(snd_nke, link::answer_short, 9600));
+    EXPECT_EQ(0, exchange(snd_nke, link::answer_mode::ack, 9600));
     line.present = true;
-    exchange(snd_nke, link::answer_none, 9600);
+    exchange(snd_nke, link::answer_mode::none, 9600);
     EXPECT_EQ("speed 9600, discard, write, drain, ", line.calls);
 }
 
@@ -196,20 +199,20 @@ TEST_F(standard_test, repeats_a_missing_or_invalid_answer_but_never_a_collision)
     struct row {
         const char* name;
         bytes request;
-        std::uint32_t mode;
+        link::answer_mode mode;
         int retries;
         std::deque<std::vector<arrival>> answers;
         std::size_t sends;
         std::string expected;
     };
     const row rows[] = {
-        {"no answer: every repeat", snd_nke, 1, 2, {}, 3, ""},
-        {"answered at the second try", snd_nke, 1, 2, {{}, {{5, hex("E5")}}}, 2, "E5"},
-        {"acknowledged at once", snd_nke, 1, 2, {{{5, hex("E5")}}}, 1, "E5"},
-        {"collision", snd_nke, 1, 2, {{{5, hex("E5 E5")}}}, 1, "E5 E5"},
-        {"invalid frame, then the telegram", req_ud2, 2, 2, {{{5, bad_frame}}, {{5, long_frame}}}, 2,
+        {"no answer: every repeat", snd_nke, ack_mode, 2, {}, 3, ""},
+        {"answered at the second try", snd_nke, ack_mode, 2, {{}, {{5, hex("E5")}}}, 2, "E5"},
+        {"acknowledged at once", snd_nke, ack_mode, 2, {{{5, hex("E5")}}}, 1, "E5"},
+        {"collision", snd_nke, ack_mode, 2, {{{5, hex("E5 E5")}}}, 1, "E5 E5"},
+        {"invalid frame, then the telegram", req_ud2, long_mode, 2, {{{5, bad_frame}}, {{5, long_frame}}}, 2,
          to_hex(long_frame)},
-        {"no repeats configured", req_ud2, 2, 0, {}, 1, ""},
+        {"no repeats configured", req_ud2, long_mode, 0, {}, 1, ""},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -230,7 +233,7 @@ TEST_F(standard_test, repeats_a_missing_or_invalid_answer_but_never_a_collision)
 
 TEST_F(standard_test, collision_wait_lasts_until_the_line_has_been_quiet_for_a_window)
 {
-    prepare(snd_nke, link::answer_short, 9600);
+    prepare(snd_nke, link::answer_mode::ack, 9600);
     line.written_at_us = clock.monotonic_us();
     line.due = {{20, hex("E5 E5")}, {60, hex("7F")}};
     const std::int64_t start = clock.monotonic_us();
@@ -251,9 +254,9 @@ TEST_F(standard_test, traces_name_the_profile_the_window_and_the_time_the_answer
     link::set_transceiver_trace(1);
     link::trace_timing(t.timing);
     line.answers = {{{40, hex("E5")}}};
-    exchange(snd_nke, link::answer_short, 9600);
+    exchange(snd_nke, link::answer_mode::ack, 9600);
     t.timing.retries = 1;
-    prepare(snd_nke, link::answer_short, 2400);
+    prepare(snd_nke, link::answer_mode::ack, 2400);
     link::transceive_repeating(t, bus);
     link::trace_timing(link::link_timing{});
     std::fflush(stdout);
