@@ -12,6 +12,9 @@ namespace velkor::link {
 
 inline constexpr std::size_t bus_buffer_size = 512;
 
+// The longest long frame: 0x68 L L 0x68, 255 bytes of C, A, CI and data, CS, 0x16.
+inline constexpr std::int32_t longest_long_frame = 261;
+
 // What the request awaits.
 enum class answer_mode : std::uint8_t {
     none,        // nothing
@@ -55,8 +58,5 @@ private:
         return n <= 0 ? 0 : n > static_cast<std::int32_t>(bus_buffer_size) ? bus_buffer_size : static_cast<std::size_t>(n);
     }
 };
-
-// Whether the command goes over the configured line, not the file transport.
-inline bool on_configured_line(const bus_context& bus) { return bus.line == line_choice::configured; }
 
 } // namespace velkor::link

@@ -148,7 +148,7 @@ inline double worst_case_seconds(command_cost cost, std::int32_t br)
     constexpr std::int32_t selection = 17, request = 5;
     const double request_ms = exchange_ms(selection, link::answer_mode::ack, 1);
     const double readout_ms = exchange_ms(request, link::answer_mode::long_frame, link::longest_long_frame);
-    const double probe_ms = request_ms + link::bus_line::classic_collision_pause_ms;
+    const double probe_ms = request_ms + link::classic_collision_pause_ms;
     return 5 + 1.25 * (cost.requests * request_ms + cost.readouts * readout_ms + cost.probes * probe_ms) / 1000;
 }
 
