@@ -80,10 +80,9 @@ exchange_rules rules_for(const link_timing& timing, std::uint32_t rate, std::int
         return r;
     }
     r.pause_ms = timing.pause_ms;
-    r.speed_on_change = r.drain = true;
+    r.pause_counts_idle = r.speed_on_change = r.drain = r.wire_time = true;
     r.limit_ms = r.window_ms = answer_window_ms(rate, timing.margin_ms);
     r.quiet_ms = long_frame ? answer_gap_ms(rate, timing.margin_ms) : quiet_end_ms(rate);
-
     // The receive ends by itself at the latest when its window and the
     // longest answer have passed; the bound here only covers a line that hangs.
     r.slice_ms = r.window_ms + 2 * wire_time_ms(rate, static_cast<std::int32_t>(bus_buffer_size)) + 1000;

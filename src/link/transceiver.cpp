@@ -139,7 +139,7 @@ void transceiver::collision_wait(const bus_context& bus, velkor::clock& c)
         return;
     }
     use_line(*this, bus);
-    drop_until_quiet(*this, bus, clock.monotonic_us());
+    drop_until_quiet(*this, bus, active_us >= 0 ? active_us : clock.monotonic_us());
 }
 
 void transceive_repeating(bus_line& line, bus_context& bus)

@@ -29,12 +29,18 @@ struct timed_line final : link::line_io {
     std::int64_t written_at_us = 0;
     std::vector<bytes> written;
     std::string calls;
+    int reads = 0;
 
     explicit timed_line(fake_clock& c) : clock(c) {}
     std::int64_t due_us() const { return written_at_us + due.front().after_ms * 1000LL; }
 
     bool present = true;  // the device is there (or could be opened again)
-    bool ready() override { return present; }
+    std::int64_t ready_at_us = 0;
+    bool ready() override
+    {
+        ready_at_us = clock.monotonic_us();
+        return present;
+    }
     void set_speed(int baud_rate) override { calls += "speed " + std::to_string(baud_rate) + ", "; }
     void discard_input() override { calls += "discard, "; }
     int write(std::span<const std::uint8_t> data) override
@@ -52,6 +58,7 @@ struct timed_line final : link::line_io {
     void drain() override { calls += "drain, "; }
     int read(std::span<std::uint8_t> buffer) override
     {
+        ++reads;
         std::size_t n = 0;
         while (!due.empty() && due_us() <= clock.monotonic_us()) {
             for (std::uint8_t b : due.front().data)
@@ -102,9 +109,8 @@ struct standard_test : ::testing::Test {
     int exchange(const bytes& request, link::answer_mode mode, std::uint32_t baud_rate)
     {
         prepare(request, mode, baud_rate);
-        const std::int64_t start = clock.monotonic_us();
         t.transceive(bus);
-        return static_cast<int>((clock.monotonic_us() - start) / 1000) - t.timing.pause_ms;
+        return static_cast<int>((clock.monotonic_us() - line.ready_at_us) / 1000);
     }
 };
 
@@ -246,6 +252,77 @@ TEST_F(standard_test, collision_wait_lasts_until_the_line_has_been_quiet_for_a_w
     clock.sleeps.clear();
     t.collision_wait(bus, clock);
     EXPECT_EQ(std::vector<int>{1000}, clock.taken());
+}
+
+TEST_F(standard_test, pause_counts_the_quiet_line_since_its_last_activity)
+{
+    struct row {
+        const char* name;
+        link::answer_mode mode;  // of the exchange before
+        std::vector<arrival> arrivals;
+        bool collision_wait;
+        int pause_ms, expected;
+    };
+    const row rows[] = {
+        {"after a request that awaits nothing", link::answer_mode::none, {}, false, 50, 50},
+        {"after an acknowledgement, complete 10 ms after it", ack_mode, {{40, hex("E5")}}, false, 50, 40},
+        {"after a silent window", ack_mode, {}, false, 50, 0},
+        {"after a collision wait", ack_mode, {{20, hex("E5 E5")}}, true, 50, 0},
+        {"longer than the window", ack_mode, {}, false, 200, 65},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        t.timing.pause_ms = r.pause_ms;
+        line.answers = {r.arrivals};
+        exchange(snd_nke, r.mode, 9600);
+        if (r.collision_wait)
+            t.collision_wait(bus, clock);
+        const std::int64_t done = clock.monotonic_us();
+        exchange(snd_nke, link::answer_mode::none, 9600);
+        EXPECT_EQ(r.expected, (line.ready_at_us - done) / 1000);
+    }
+}
+
+TEST_F(standard_test, collision_wait_ends_one_window_after_the_last_byte)
+{
+    struct row {
+        const char* name;
+        std::vector<arrival> arrivals;
+        int ends_after_ms;  // the send
+    };
+    const row rows[] = {
+        {"acknowledgements at once", {{20, hex("E5 E5")}}, 20 + 135},
+        {"one more late in the window", {{20, hex("E5")}, {130, hex("E5")}}, 130 + 135},
+        {"a stray byte after the window", {{20, hex("E5 E5")}, {150, hex("7F")}}, 150 + 135},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        line.answers = {r.arrivals};
+        exchange(snd_nke, ack_mode, 9600);
+        t.collision_wait(bus, clock);
+        EXPECT_EQ(r.ends_after_ms, (clock.monotonic_us() - line.written_at_us) / 1000);
+    }
+}
+
+TEST_F(standard_test, long_frame_of_known_length_is_read_when_its_last_byte_is_due)
+{
+    for (const auto& [baud_rate, length] : {std::pair{2400u, 41}, std::pair{9600u, 261}}) {
+        SCOPED_TRACE(baud_rate);
+        bytes frame(static_cast<std::size_t>(length), 0x08);
+        frame[0] = frame[3] = 0x68;
+        frame[1] = frame[2] = static_cast<std::uint8_t>(length - 6);
+        // Byte by byte, each at the end of its character time, after 10 ms.
+        std::vector<arrival> arrivals;
+        for (int i = 0; i < length; ++i)
+            arrivals.push_back({10 + static_cast<int>(((i + 1) * 11000000LL / baud_rate + 999) / 1000),
+                                {frame[static_cast<std::size_t>(i)]}});
+        line.answers = {arrivals};
+        line.reads = 0;
+        const int took = exchange(req_ud2, long_mode, baud_rate);
+        EXPECT_EQ(to_hex(frame), to_hex(bus.received()));
+        EXPECT_LE(took, arrivals.back().after_ms + 1);
+        EXPECT_LE(line.reads, 8);  // up to its first byte, its four start bytes, once the rest is due
+    }
 }
 
 TEST_F(standard_test, traces_name_the_profile_the_window_and_the_time_the_answer_took)
