@@ -1,5 +1,6 @@
 #include "link/timing.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "log/trace.h"
@@ -22,6 +23,7 @@ constexpr int classic_slices = 10;
 
 constexpr int bits_per_character = 11;
 constexpr int window_bits = 330;
+constexpr int idle_bits = 33;
 constexpr int window_fixed_ms = 50;
 constexpr int quiet_characters = 3;
 constexpr int shortest_quiet_ms = 10;
@@ -79,7 +81,7 @@ exchange_rules rules_for(const link_timing& timing, std::uint32_t rate, std::int
         r.collision_pause_ms = classic_collision_pause_ms;
         return r;
     }
-    r.pause_ms = timing.pause_ms;
+    r.pause_ms = std::max(timing.pause_ms, least_idle_ms(rate));
     r.pause_counts_idle = r.speed_on_change = r.drain = r.wire_time = true;
     r.limit_ms = r.window_ms = answer_window_ms(rate, timing.margin_ms);
     r.quiet_ms = long_frame ? answer_gap_ms(rate, timing.margin_ms) : quiet_end_ms(rate);
@@ -116,6 +118,8 @@ int answer_window_ms(std::uint32_t baud_rate, int margin_ms)
     const int bits_ms = ceil_ms(window_bits * 1000000LL / line_rate(baud_rate));
     return bits_ms + window_fixed_ms + (margin_ms > 0 ? margin_ms : 0);
 }
+
+int least_idle_ms(std::uint32_t baud_rate) { return ceil_ms(idle_bits * 1000000LL / line_rate(baud_rate)); }
 
 int quiet_end_ms(std::uint32_t baud_rate)
 {

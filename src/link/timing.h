@@ -83,6 +83,10 @@ std::int64_t character_time_us(std::uint32_t baud_rate);
 // + 50 ms + margin, in whole milliseconds rounded up.
 int answer_window_ms(std::uint32_t baud_rate, int margin_ms);
 
+// 33 bit times, the least idle line EN 13757-2 allows between two frames, in
+// whole milliseconds rounded up: the shortest pause before a request.
+int least_idle_ms(std::uint32_t baud_rate);
+
 // Quiet line that ends an acknowledgement or a collision: three character
 // times, at least 10 ms.
 int quiet_end_ms(std::uint32_t baud_rate);

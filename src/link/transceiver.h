@@ -35,7 +35,6 @@ struct bus_line {
     virtual int retries() const { return 0; }
     // After a collision in the slave search, before the next probe.
     virtual void collision_wait(const bus_context&, velkor::clock& clock) { clock.sleep_ms(classic_collision_pause_ms); }
-
     // A command begins: its exchanges form one sequence from here on.
     virtual void begin_command() {}
     // The line was absent or lost since the command began, so what comes

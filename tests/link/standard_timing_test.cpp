@@ -261,24 +261,27 @@ TEST_F(standard_test, pause_counts_the_quiet_line_since_its_last_activity)
         link::answer_mode mode;  // of the exchange before
         std::vector<arrival> arrivals;
         bool collision_wait;
+        std::uint32_t baud_rate;
         int pause_ms, expected;
     };
+    const auto none = link::answer_mode::none;
     const row rows[] = {
-        {"after a request that awaits nothing", link::answer_mode::none, {}, false, 50, 50},
-        {"after an acknowledgement, complete 10 ms after it", ack_mode, {{40, hex("E5")}}, false, 50, 40},
-        {"after a silent window", ack_mode, {}, false, 50, 0},
-        {"after a collision wait", ack_mode, {{20, hex("E5 E5")}}, true, 50, 0},
-        {"longer than the window", ack_mode, {}, false, 200, 65},
+        {"after a request that awaits nothing", none, {}, false, 9600, 50, 50},
+        {"after an acknowledgement, complete 10 ms after it", ack_mode, {{40, hex("E5")}}, false, 9600, 50, 40},
+        {"after a silent window", ack_mode, {}, false, 9600, 50, 0},
+        {"after a collision wait", ack_mode, {{20, hex("E5 E5")}}, true, 9600, 50, 0},
+        {"longer than the window", ack_mode, {}, false, 9600, 200, 65},
+        {"never under 33 bit times", none, {}, false, 300, 50, 110},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
         t.timing.pause_ms = r.pause_ms;
         line.answers = {r.arrivals};
-        exchange(snd_nke, r.mode, 9600);
+        exchange(snd_nke, r.mode, r.baud_rate);
         if (r.collision_wait)
             t.collision_wait(bus, clock);
         const std::int64_t done = clock.monotonic_us();
-        exchange(snd_nke, link::answer_mode::none, 9600);
+        exchange(snd_nke, none, r.baud_rate);
         EXPECT_EQ(r.expected, (line.ready_at_us - done) / 1000);
     }
 }
