@@ -149,10 +149,10 @@ void collect(receive_job& job)
     const std::int64_t window_end = rules.window_ms > 0 ? job.sent_at_us + rules.window_ms * 1000LL : never;
     const std::int64_t quiet_us = rules.quiet_ms >= 0 ? rules.quiet_ms * 1000LL : never;
     // A line that never falls quiet ends too, once a full buffer could have come.
-    const std::int64_t give_up =
-        window_end == never ? never
-                            : window_end + wire_time_ms(bus.baud_rate, static_cast<std::int32_t>(bus_buffer_size)) * 1000LL +
-                                  (quiet_us == never ? 0 : quiet_us);
+    std::int64_t give_up = never;
+    if (window_end != never)
+        give_up = window_end + wire_time_ms(bus.baud_rate, static_cast<std::int32_t>(bus_buffer_size)) * 1000LL +
+                  (quiet_us == never ? 0 : quiet_us);
     // The waits for input stay short enough for a stop request to be seen soon.
     constexpr std::int64_t longest_wait_us = 10000;
 
@@ -160,8 +160,8 @@ void collect(receive_job& job)
     answer.echo_settled = line.whole_answers || bus.sent().empty();
     std::array<std::uint8_t, bus_buffer_size> chunk;
     std::size_t seen = 0;
-    std::int64_t last_us = -1;  // the last answer byte came
-    std::int32_t wire_waited_at = -1;
+    std::int64_t last_us = -1;          // when the last answer byte came; -1: none yet
+    std::int32_t wire_waited_at = -1;  // the bytes stored when the receive last slept for the rest of a frame
     bool lost = false;
     for (;;) {
         const int n = job.line.read(chunk);

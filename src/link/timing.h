@@ -50,7 +50,8 @@ struct exchange_rules {
     int collision_pause_ms = 0;  // after a collision in the search; 0: until the line has been quiet for a window
 };
 
-exchange_rules rules_for(const link_timing& timing, std::uint32_t baud_rate, std::int32_t send_length, answer_mode mode);
+exchange_rules rules_for(const link_timing& timing, std::uint32_t baud_rate, std::int32_t send_length,
+                         answer_mode mode);
 inline exchange_rules rules_for(const link_timing& timing, const bus_context& bus)
 {
     return rules_for(timing, bus.baud_rate, bus.send_length, bus.answer_mode);
