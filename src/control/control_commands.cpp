@@ -20,7 +20,7 @@ std::uint8_t target_byte(const command& c) { return static_cast<std::uint8_t>(c.
 void function_test(command& c)
 {
     // The state a slave's acknowledgement would leave; nothing is sent.
-    c.d.bus.answer_mode = link::answer_short;
+    c.d.bus.answer_mode = link::answer_mode::ack;
     c.d.bus.receive_buffer[0] = 0xE5;
     c.d.bus.receive_length = 1;
 }
@@ -46,7 +46,7 @@ void hallo_ext(command& c)
     if (outcome == answer::ok) {
         link::build_req_ud2(c.d.bus, target_byte(c), c.fcb);
         exchange(c);
-        valid = link::check_long_frame(c.d.bus) == 1;
+        valid = link::check_long_frame(c.d.bus);
         if (c.d.bus.receive_length == 0)
             outcome = answer::none;
         else if (!valid)
@@ -139,7 +139,7 @@ void send_frame_file(command& c)
         c.message.format("FILE: %s is longer than 255 characters, not sent", path.c_str());
     else if (parsed != 0)
         c.message.format("FILE: %s holds characters that are not hex digits, not sent", path.c_str());
-    else if (link::finish_raw_frame(bus, target_byte(c)) != 0)
+    else if (!link::finish_raw_frame(bus, target_byte(c)))
         c.message.format("FILE: %s holds no long frame, not sent", path.c_str());
     else
         c.message.clear();

@@ -23,7 +23,7 @@ command::command(daemon_state& state, const command_record& record)
 
 void exchange(command& c) { link::transceive_repeating(*c.d.line, c.d.bus); }
 
-bool acknowledged(const command& c) { return link::check_ack(c.d.bus) == 1; }
+bool acknowledged(const command& c) { return link::check_ack(c.d.bus) == link::ack::ok; }
 
 bool select_slave(command& c)
 {
@@ -71,10 +71,11 @@ void answer_acknowledgement(command& c, const char* response, int level)
 
 void acknowledgement_epilogue(command& c)
 {
-    if (c.d.bus.answer_mode != link::answer_short)
+    if (c.d.bus.answer_mode != link::answer_mode::ack)
         return;
-    const int ack = link::check_ack(c.d.bus);
-    answer_acknowledgement(c, ack == 1 ? "OK" : ack == 0 ? "No Answer" : "Unknown", ack == 1 ? 2 : 1);
+    const link::ack ack = link::check_ack(c.d.bus);
+    answer_acknowledgement(c, ack == link::ack::ok ? "OK" : ack == link::ack::none ? "No Answer" : "Unknown",
+                           ack == link::ack::ok ? 2 : 1);
 }
 
 void dispatch_command(daemon_state& d, const command_record& record)

@@ -34,7 +34,7 @@ readout_outcome request_telegram(command& c)
     exchange(c);
     if (c.d.bus.receive_length == 0)
         return readout_outcome::no_answer;
-    return link::check_long_frame(c.d.bus) == 1 ? readout_outcome::success : readout_outcome::invalid;
+    return link::check_long_frame(c.d.bus) ? readout_outcome::success : readout_outcome::invalid;
 }
 
 // Whether another telegram is to be read after the count-th: the slave's flag,

@@ -26,8 +26,8 @@ void slave_search(command& c)
 {
     results::result_files& files = c.d.files;
     results::check_abort_file(files, c.id);  // an abort file left from before goes
-    int start = 1;
-    int go_on = 1;
+    bool start = true;
+    bool go_on = true;
     results::search_progress progress;
 
     c.message.assign("SLAVE_SEARCH: started");

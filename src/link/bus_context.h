@@ -12,10 +12,14 @@ namespace velkor::link {
 
 inline constexpr std::size_t bus_buffer_size = 512;
 
-enum answer_mode : std::uint32_t {
-    answer_none = 0,   // nothing awaited
-    answer_short = 1,  // the single acknowledgement character E5
-    answer_long = 2,   // a long frame
+// The longest long frame: 0x68 L L 0x68, 255 bytes of C, A, CI and data, CS, 0x16.
+inline constexpr std::int32_t longest_long_frame = 261;
+
+// What the request awaits.
+enum class answer_mode : std::uint8_t {
+    none,        // nothing
+    ack,         // the single acknowledgement character E5 (whatever comes is kept)
+    long_frame,  // a long frame
 };
 
 // The line a command goes over, chosen once from its bus name by the
@@ -27,7 +31,7 @@ struct bus_context {
     text<512> bus_name;
     line_choice line = line_choice::configured;
     std::uint32_t baud_rate = 0;
-    std::uint32_t answer_mode = answer_none;
+    link::answer_mode answer_mode = link::answer_mode::none;
     std::array<std::uint8_t, bus_buffer_size> send_buffer{};
     std::int32_t send_length = 0;
     std::array<std::uint8_t, bus_buffer_size> receive_buffer{};
@@ -54,8 +58,5 @@ private:
         return n <= 0 ? 0 : n > static_cast<std::int32_t>(bus_buffer_size) ? bus_buffer_size : static_cast<std::size_t>(n);
     }
 };
-
-// Whether the command goes over the configured line, not the file transport.
-inline bool on_configured_line(const bus_context& bus) { return bus.line == line_choice::configured; }
 
 } // namespace velkor::link

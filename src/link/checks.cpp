@@ -68,12 +68,12 @@ void say(const char* message)
 
 } // namespace
 
-int check_ack(const bus_context& bus)
+ack check_ack(const bus_context& bus)
 {
     const auto answer = bus.received();
     if (answer.empty())
-        return 0;
-    return answer.size() == 1 && answer[0] == ack_byte ? 1 : -1;
+        return ack::none;
+    return answer.size() == 1 && answer[0] == ack_byte ? ack::ok : ack::collision;
 }
 
 int long_frame_errors(const bus_context& bus)
@@ -108,17 +108,17 @@ int long_frame_errors(const bus_context& bus)
 
 bool worth_repeating(const bus_context& bus)
 {
-    if (bus.answer_mode == answer_long)
+    if (bus.answer_mode == answer_mode::long_frame)
         return long_frame_errors(bus) != 0;
-    return bus.answer_mode != answer_none && bus.receive_length == 0;
+    return bus.answer_mode != answer_mode::none && bus.receive_length == 0;
 }
 
-int check_long_frame(const bus_context& bus)
+bool check_long_frame(const bus_context& bus)
 {
     const int errors = long_frame_errors(bus);
     if (errors & frame_missing) {
         say("CHECK_UD2: MBus-Telegram dont received");
-        return 0;
+        return false;
     }
     if (errors & frame_header)
         say("CHECK_UD2: Error in header");
@@ -130,15 +130,15 @@ int check_long_frame(const bus_context& bus)
         say("CHECK_UD2: Error in telegram length");
     if (errors) {
         say("CHECK_UD2: MBus-Telegram received with errors");
-        return 0;
+        return false;
     }
-    return 1;
+    return true;
 }
 
 bool answer_belongs(const bus_context& bus, text<64>& answered, text<64>& asked)
 {
     const auto request = bus.sent();
-    if (bus.answer_mode != answer_long || request.size() <= request_a_field || long_frame_errors(bus) != 0)
+    if (bus.answer_mode != answer_mode::long_frame || request.size() <= request_a_field || long_frame_errors(bus) != 0)
         return true;
     // A short frame carries its A field at 2, a long one at 5.
     const std::size_t a_at = request[0] == 0x10 ? request_a_field : answer_a_field;

@@ -6,8 +6,13 @@
 
 namespace velkor::link {
 
-// 1: exactly one byte E5; 0: nothing received; -1: anything else (collision).
-int check_ack(const bus_context& bus);
+// What came back to a request that awaited the acknowledgement.
+enum class ack {
+    ok,         // exactly one byte E5
+    none,       // nothing
+    collision,  // anything else: several slaves at once, or a garbled answer
+};
+ack check_ack(const bus_context& bus);
 
 // What is wrong with a long frame, as bits; 0 for a valid RSP_UD.
 enum long_frame_error {
@@ -23,9 +28,9 @@ int long_frame_errors(const bus_context& bus);
 // or a long frame that is not valid. A collision is final.
 bool worth_repeating(const bus_context& bus);
 
-// "CHECK_UD2": 1 for a valid RSP_UD long frame (C 0x08, CI 0x72, checksum,
-// end byte, length L + 6), else 0. Messages with the encoder trace switch.
-int check_long_frame(const bus_context& bus);
+// "CHECK_UD2": whether the answer is a valid RSP_UD long frame (C 0x08, CI
+// 0x72, checksum, end byte, length L + 6). Messages with the encoder trace switch.
+bool check_long_frame(const bus_context& bus);
 
 // Whether a valid long frame comes from the slave the request asked: after a
 // request to primary address 0-250 its A field must be that address; after a

@@ -57,10 +57,10 @@ std::span<std::uint8_t> load(bus_context& bus, frame_bytes frame)
     return std::span(bus.send_buffer).first(frame.size());
 }
 
-void seal(bus_context& bus, std::span<std::uint8_t> frame, std::uint32_t answer_mode)
+void seal(bus_context& bus, std::span<std::uint8_t> frame, answer_mode mode)
 {
     frame[frame.size() - 2] = frame_checksum(frame);
-    bus.answer_mode = answer_mode;
+    bus.answer_mode = mode;
 }
 
 std::uint8_t param_byte(std::int32_t param) { return conv::low_byte(static_cast<std::uint32_t>(param)); }
@@ -72,7 +72,7 @@ void build_address_param(bus_context& bus, frame_bytes frame, std::size_t param_
     auto f = load(bus, frame);
     f[a_field] = address;
     f[param_at] = param_byte(param);
-    seal(bus, f, answer_short);
+    seal(bus, f, answer_mode::ack);
 }
 
 void build_address_word(bus_context& bus, frame_bytes frame, std::uint8_t address, std::int32_t param)
@@ -81,14 +81,14 @@ void build_address_word(bus_context& bus, frame_bytes frame, std::uint8_t addres
     f[a_field] = address;
     f[11] = conv::low_byte(static_cast<std::uint32_t>(param));
     f[12] = conv::second_byte(static_cast<std::uint32_t>(param));
-    seal(bus, f, answer_short);
+    seal(bus, f, answer_mode::ack);
 }
 
 void build_select_wire(bus_context& bus, const std::array<std::uint8_t, 8>& wire)
 {
     auto f = load(bus, select_slave);
     std::copy(wire.begin(), wire.end(), f.begin() + 7);
-    seal(bus, f, answer_short);
+    seal(bus, f, answer_mode::ack);
     bus.selection = wire;
     bus.selected = true;
 }
@@ -116,7 +116,7 @@ void build_snd_nke(bus_context& bus, std::uint8_t address)
 {
     auto f = load(bus, snd_nke);
     f[short_a_field] = address;
-    seal(bus, f, address == broadcast_address ? answer_none : answer_short);
+    seal(bus, f, address == broadcast_address ? answer_mode::none : answer_mode::ack);
 }
 
 void build_req_ud2(bus_context& bus, std::uint8_t address, int fcb)
@@ -124,7 +124,7 @@ void build_req_ud2(bus_context& bus, std::uint8_t address, int fcb)
     auto f = load(bus, req_ud2);
     f[short_c_field] = fcb != 0 ? 0x7B : 0x5B;
     f[short_a_field] = address;
-    seal(bus, f, answer_long);
+    seal(bus, f, answer_mode::long_frame);
 }
 
 void build_select(bus_context& bus, std::string_view secondary_address)
@@ -144,13 +144,13 @@ void build_set_primary(bus_context& bus, std::uint8_t new_address)
 {
     auto f = load(bus, set_primary);
     f[9] = new_address;
-    seal(bus, f, answer_short);
+    seal(bus, f, answer_mode::ack);
 }
 
 void build_reset_all_primary(bus_context& bus)
 {
     auto f = load(bus, reset_all_primary);
-    seal(bus, f, answer_short);
+    seal(bus, f, answer_mode::ack);
 }
 
 void build_set_secondary(bus_context& bus, std::string_view new_secondary_address)
@@ -159,7 +159,7 @@ void build_set_secondary(bus_context& bus, std::string_view new_secondary_addres
     decode::secondary_address_to_bytes(new_secondary_address, wire);
     auto f = load(bus, set_secondary);
     std::copy(wire.begin(), wire.end(), f.begin() + 9);
-    seal(bus, f, answer_short);
+    seal(bus, f, answer_mode::ack);
 }
 
 void build_set_baudrate(bus_context& bus, std::uint8_t address, int baud_rate)
@@ -171,7 +171,7 @@ void build_set_baudrate(bus_context& bus, std::uint8_t address, int baud_rate)
     auto f = load(bus, set_baudrate);
     f[a_field] = address;
     f[6] = code;
-    seal(bus, f, answer_short);
+    seal(bus, f, answer_mode::ack);
 }
 
 void build_freeze(bus_context& bus, const std::tm& time)
@@ -187,7 +187,7 @@ void build_freeze(bus_context& bus, const std::tm& time)
     f[11] = static_cast<std::uint8_t>(hour & 0x1F);
     f[12] = static_cast<std::uint8_t>((day & 0x1F) | ((year & 0x07) << 5));
     f[13] = static_cast<std::uint8_t>((month & 0x0F) | (((year >> 3) & 0x0F) << 4));
-    seal(bus, f, answer_none);
+    seal(bus, f, answer_mode::none);
 }
 
 void build_snd_ud_reset_ctrl(bus_context& bus, std::uint8_t address, std::int32_t param)
@@ -204,7 +204,7 @@ void build_snd_ud_reset_temp(bus_context& bus, std::uint8_t address)
 {
     auto f = load(bus, reset_temp);
     f[a_field] = address;
-    seal(bus, f, answer_short);
+    seal(bus, f, answer_mode::ack);
 }
 
 void build_snd_ud_set_sensor(bus_context& bus, std::uint8_t address, std::int32_t param)
@@ -232,17 +232,17 @@ void build_snd_ud_ctrl_i(bus_context& bus, std::uint8_t address, std::int32_t pa
     build_address_word(bus, ctrl_i, address, param);
 }
 
-int finish_raw_frame(bus_context& bus, std::uint8_t address)
+bool finish_raw_frame(bus_context& bus, std::uint8_t address)
 {
     // A frame from a file is only trusted as far as its length and start byte:
     // anything shorter than 68 L L 68 C A CI CS 16 has no A field to set.
     if (bus.send_length < 9 || bus.send_length > static_cast<std::int32_t>(bus_buffer_size) ||
         bus.send_buffer[0] != 0x68)
-        return -1;
+        return false;
     auto f = std::span(bus.send_buffer).first(static_cast<std::size_t>(bus.send_length));
     f[a_field] = address;
     f[f.size() - 2] = frame_checksum(f);
-    return 0;
+    return true;
 }
 
 } // namespace velkor::link

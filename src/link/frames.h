@@ -41,8 +41,8 @@ void build_snd_ud_ctrl_u(bus_context& bus, std::uint8_t address, std::int32_t pa
 void build_snd_ud_ctrl_i(bus_context& bus, std::uint8_t address, std::int32_t param);
 
 // A long frame loaded into the send buffer: sets its A field (byte 5) and its
-// checksum. Returns 0, or -1 leaving the frame unchanged when it cannot be a
-// long frame (send length under 9, or not starting 0x68).
-int finish_raw_frame(bus_context& bus, std::uint8_t address);
+// checksum. false, leaving the frame unchanged, when it cannot be a long frame
+// (send length under 9, or not starting 0x68).
+bool finish_raw_frame(bus_context& bus, std::uint8_t address);
 
 } // namespace velkor::link

@@ -28,9 +28,10 @@ bool line_available(transceiver& t)
 {
     // Once it failed, a command sends nothing more (exchange_once), so a device
     // opened again here is at the first exchange of a command.
-    if (t.line.ready())
+    if (t.line->ready())
         return true;
     t.failed = true;
+    t.speed_set = 0;  // a device that comes back is at its opening speed
     return false;
 }
 
@@ -40,15 +41,16 @@ void line_lost(transceiver& t)
     t.speed_set = 0;  // the device comes back at its opening speed
 }
 
-int drop_until_quiet(transceiver& t, const bus_context& bus, std::int64_t from_us)
+int drop_until_quiet(transceiver& t, const bus_context& bus, std::int64_t quiet_since_us)
 {
     const std::int64_t quiet_us = answer_window_ms(bus.baud_rate, t.timing.margin_ms) * 1000LL;
-    std::int64_t last = std::max(t.clock.monotonic_us(), from_us);
-    const std::int64_t give_up = last + quiet_us + wire_time_ms(bus.baud_rate, bus_buffer_size) * 1000LL;
+    std::int64_t last = quiet_since_us;
+    const std::int64_t give_up = std::max(t.clock.monotonic_us(), last) + quiet_us +
+                                 wire_time_ms(bus.baud_rate, bus_buffer_size) * 1000LL;
     std::array<std::uint8_t, 64> dropped;
     int count = 0;
     for (;;) {
-        const int n = t.line.read(dropped);
+        const int n = t.line->read(dropped);
         const std::int64_t now = t.clock.monotonic_us();
         if (n < 0)
             line_lost(t);
@@ -56,25 +58,27 @@ int drop_until_quiet(transceiver& t, const bus_context& bus, std::int64_t from_u
             return count;
         if (n > 0) {
             count += n;
-            last = now;
+            last = t.active_us = now;
             continue;
         }
         if (now - last >= quiet_us)
             return count;
-        t.line.wait_input(t.clock, static_cast<int>((quiet_us - (now - last) + 999) / 1000));
+        t.line->wait_input(t.clock, static_cast<int>((quiet_us - (now - last) + 999) / 1000));
     }
 }
 
 void settle_line(transceiver& t, const bus_context& bus)
 {
     int late = 0;
-    if (t.line.pending_input() > 0) {
+    if (t.line->pending_input() > 0) {
         std::array<std::uint8_t, bus_buffer_size> waiting;
-        const int n = t.line.read(waiting);
+        const int n = t.line->read(waiting);
         if (n < 0) {
             line_lost(t);
             return;
         }
+        if (n > 0)
+            t.active_us = t.clock.monotonic_us();
         const auto echo = std::span(t.unanswered).first(static_cast<std::size_t>(t.unanswered_length));
         if (n != t.unanswered_length || !std::equal(echo.begin(), echo.end(), waiting.begin())) {
             late = n;
@@ -86,7 +90,7 @@ void settle_line(transceiver& t, const bus_context& bus)
     if (!t.quiet_first)
         return;
     t.quiet_first = false;
-    late += drop_until_quiet(t, bus, t.quiet_from_us);
+    late += drop_until_quiet(t, bus, std::max(t.clock.monotonic_us(), t.quiet_from_us));
     if (late == 0)
         return;
     text<96> message;

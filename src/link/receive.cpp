@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 #include "log/stop.h"
 #include "log/trace.h"
-#include "port/file_transport.h"
 
 namespace velkor::link {
 
@@ -20,9 +20,11 @@ unsigned long thread_number(pthread_t thread) { return static_cast<unsigned long
 
 // Gathers what the line delivers into the receive buffer. An echoing level
 // converter hands back the request before the answer: a leading exact copy of
-// the frame just sent is taken off, whatever the answer mode.
+// the frame just sent is taken off, whatever the answer mode. A whole answer
+// is stored as it stands.
 struct collector {
     bus_context& bus;
+    bool whole = false;
     std::size_t echo_matched = 0;  // leading bytes equal to the frame sent so far
     bool echo_settled = false;     // the copy is off, or the bytes do not begin with one
     bool echo_removed = false;
@@ -73,7 +75,7 @@ struct collector {
 
     void take_answer_byte(std::uint8_t b)
     {
-        if (bus.answer_mode == answer_long)
+        if (!whole && bus.answer_mode == answer_mode::long_frame)
             take_long_frame_byte(b);
         else
             store(b);
@@ -105,16 +107,14 @@ struct collector {
         take_answer_byte(b);
     }
 
-    // Returns true when the answer is complete: a long frame at its length,
-    // anything else at the first quiet poll after data.
-    bool take(std::span<const std::uint8_t> chunk)
+    void take(std::span<const std::uint8_t> chunk)
     {
         for (std::uint8_t b : chunk)
             take_byte(b);
-        if (bus.answer_mode == answer_long)
-            return complete;
-        return chunk.empty() && bus.receive_length > 0;
     }
+
+    // Bytes of a long frame of known length that have not come yet.
+    std::int32_t bytes_due() const { return frame_length > 0 && !complete ? frame_length - bus.receive_length : 0; }
 
     void finish()
     {
@@ -126,27 +126,81 @@ struct collector {
     std::size_t echo_bytes() const { return echo_removed ? bus.sent().size() : echo_matched; }
 };
 
-// Polls the line until the answer is complete. Returns false when stopped by
-// the waiting thread first.
-bool collect_from_line(transceiver& t, bus_context& bus)
+struct receive_job {
+    transceiver& t;
+    line_io& line;
+    bus_context& bus;
+    const exchange_rules& rules;
+    std::int64_t sent_at_us;
+    answer_timing result;
+    bool completed = true;  // not stopped by the waiting side
+};
+
+constexpr std::int64_t never = INT64_MAX;
+
+int whole_ms_up(std::int64_t us) { return us <= 0 ? 0 : static_cast<int>((us + 999) / 1000); }
+
+// Reads until the answer is complete or over, or the waiting side stops it.
+void collect(receive_job& job)
 {
-    const int interval = poll_interval_ms(bus.baud_rate);
-    collector answer{bus};
-    answer.echo_settled = bus.sent().empty();
+    transceiver& t = job.t;
+    bus_context& bus = job.bus;
+    const exchange_rules& rules = job.rules;
+    const line_traits line = job.line.traits();
+    const std::int64_t window_end = rules.window_ms > 0 ? job.sent_at_us + rules.window_ms * 1000LL : never;
+    const std::int64_t quiet_us = rules.quiet_ms >= 0 ? rules.quiet_ms * 1000LL : never;
+    // A line that never falls quiet ends too, once a full buffer could have come.
+    std::int64_t give_up = never;
+    if (window_end != never)
+        give_up = window_end + wire_time_ms(bus.baud_rate, static_cast<std::int32_t>(bus_buffer_size)) * 1000LL +
+                  (quiet_us == never ? 0 : quiet_us);
+    // The waits for input stay short enough for a stop request to be seen soon.
+    constexpr std::int64_t longest_wait_us = 10000;
+
+    collector answer{bus, line.whole_answers};
+    answer.echo_settled = line.whole_answers || bus.sent().empty();
     std::array<std::uint8_t, bus_buffer_size> chunk;
-    bool completed = true;
+    std::size_t seen = 0;
+    std::int64_t last_us = -1;          // when the last answer byte came; -1: none yet
+    std::int32_t wire_waited_at = -1;  // the bytes stored when the receive last slept for the rest of a frame
     bool lost = false;
     for (;;) {
-        const int n = t.line.read(chunk);
+        const int n = job.line.read(chunk);
+        const std::int64_t now = t.clock.monotonic_us();
         if (n < 0) {
             lost = true;
             break;
         }
-        if (answer.take(std::span(chunk).first(n > 0 ? static_cast<std::size_t>(n) : 0)))
+        if (n > 0) {
+            t.active_us = now;
+            answer.take(std::span(chunk).first(static_cast<std::size_t>(n)));
+            seen += static_cast<std::size_t>(n);
+            if (seen > answer.echo_bytes()) {
+                if (job.result.first_byte_us < 0)
+                    job.result.first_byte_us = now - job.sent_at_us;
+                last_us = now;
+            }
+        }
+        if (line.whole_answers || answer.complete || bus.receive_length >= static_cast<std::int32_t>(bus_buffer_size))
             break;
-        t.clock.sleep_ms(interval);
+        // Not complete by its length: over when quiet long enough after its
+        // last byte, when none began within the window, or at the give-up.
+        const std::int64_t over = last_us < 0 ? window_end : quiet_us == never ? never : last_us + quiet_us;
+        const std::int64_t until = std::min(over, give_up);
+        if (now >= until)
+            break;
+        if (rules.poll_ms > 0) {
+            t.clock.sleep_ms(rules.poll_ms);
+        } else if (rules.wire_time && answer.bytes_due() > 0 && bus.receive_length > wire_waited_at) {
+            // Not woken per byte: the rest of the frame is due after its wire time.
+            wire_waited_at = bus.receive_length;
+            t.clock.sleep_ms(
+                whole_ms_up(std::min(answer.bytes_due() * character_time_us(bus.baud_rate), give_up - now)));
+        } else {
+            job.line.wait_input(t.clock, whole_ms_up(std::min(until - now, longest_wait_us)));
+        }
         if (t.stop_requested.load()) {
-            completed = false;
+            job.completed = false;
             break;
         }
     }
@@ -155,147 +209,42 @@ bool collect_from_line(transceiver& t, bus_context& bus)
         bus.clear_receive();  // a line that went away mid-answer leaves nothing to judge
         line_lost(t);
     }
-    if (!trace::transceiver)
-        return completed;
-    if (answer.echo_removed)
-        std::printf("RX: echo of %d Bytes removed\n", static_cast<int>(bus.send_length));
-    if (completed) {
-        std::printf("RX: %d Bytes readed from MBus\n", static_cast<int>(bus.receive_length));
-        if (bus.receive_length > 0)
-            hex_dump(bus.received());
-    }
-    return completed;
-}
-
-// One read of whatever the file holds; a failed read is no answer.
-void collect_from_file(bus_context& bus)
-{
-    const int n = port::file_transport_read(bus.bus_name.c_str(), bus.receive_buffer);
-    bus.receive_length = n > 0 ? n : 0;
-    if (trace::transceiver) {
-        std::printf("RX: %d Bytes readed from File-IO\n", static_cast<int>(bus.receive_length));
-        if (bus.receive_length > 0)
-            hex_dump(bus.received());
-    }
-}
-
-struct receive_job {
-    transceiver& t;
-    bus_context& bus;
-};
-
-void* receive_thread(void* arg)
-{
-    auto& job = *static_cast<receive_job*>(arg);
-    if (trace::transceiver)
-        std::printf("Thread %lX gestartet\n", thread_number(pthread_self()));
-
-    bool completed = true;
-    if (on_configured_line(job.bus))
-        completed = collect_from_line(job.t, job.bus);
-    else
-        collect_from_file(job.bus);
-
-    job.t.receive_running.store(false);
-    if (completed && trace::transceiver)
-        std::printf("Thread %lX regulaer beendet\n", thread_number(pthread_self()));
-    return nullptr;
-}
-
-struct window_job {
-    transceiver& t;
-    bus_context& bus;
-    std::int64_t sent_at_us;
-    answer_timing result;
-};
-
-int whole_ms_up(std::int64_t us) { return us <= 0 ? 0 : static_cast<int>((us + 999) / 1000); }
-
-void collect_in_window(window_job& job)
-{
-    transceiver& t = job.t;
-    bus_context& bus = job.bus;
-    const bool long_frame = bus.answer_mode == answer_long;
-    const std::int64_t window_end = job.sent_at_us + answer_window_ms(bus.baud_rate, t.timing.margin_ms) * 1000LL;
-    const std::int64_t quiet_us =
-        (long_frame ? answer_gap_ms(bus.baud_rate, t.timing.margin_ms) : quiet_end_ms(bus.baud_rate)) * 1000LL;
-    // A line that never falls quiet ends too, once a full buffer could have come.
-    const std::int64_t give_up =
-        window_end + wire_time_ms(bus.baud_rate, static_cast<std::int32_t>(bus_buffer_size)) * 1000LL + quiet_us;
-    // The waits stay short enough for a stop request to be seen soon.
-    constexpr std::int64_t longest_wait_us = 10000;
-
-    collector answer{bus};
-    answer.echo_settled = bus.sent().empty();
-    std::array<std::uint8_t, bus_buffer_size> chunk;
-    std::size_t seen = 0;
-    std::int64_t last_us = 0;
-    bool lost = false;
-    for (;;) {
-        const int n = t.line.read(chunk);
-        const std::int64_t now = t.clock.monotonic_us();
-        if (n < 0) {
-            lost = true;  // gone mid-answer: nothing to judge
-            break;
-        }
-        if (n > 0) {
-            answer.take(std::span(chunk).first(static_cast<std::size_t>(n)));
-            seen += static_cast<std::size_t>(n);
-            if (seen > answer.echo_bytes()) {
-                if (job.result.first_byte_us < 0)
-                    job.result.first_byte_us = now - job.sent_at_us;
-                last_us = now;
-            }
-            if ((long_frame && answer.complete) || bus.receive_length >= static_cast<std::int32_t>(bus_buffer_size))
-                break;
-        }
-        std::int64_t until = job.result.first_byte_us < 0 ? window_end : last_us + quiet_us;
-        if (until > give_up)
-            until = give_up;
-        if (now >= until || t.stop_requested.load())
-            break;
-        t.line.wait_input(t.clock, whole_ms_up(until - now < longest_wait_us ? until - now : longest_wait_us));
-    }
-    answer.finish();
-    if (lost) {
-        bus.clear_receive();
-        line_lost(t);
-    }
     job.result.complete_us = t.clock.monotonic_us() - job.sent_at_us;
     if (!trace::transceiver)
         return;
     if (answer.echo_removed)
         std::printf("RX: echo of %d Bytes removed\n", static_cast<int>(bus.send_length));
-    std::printf("RX: %d Bytes readed from MBus\n", static_cast<int>(bus.receive_length));
-    if (bus.receive_length > 0)
-        hex_dump(bus.received());
+    if (job.completed) {
+        std::printf("RX: %d Bytes readed from %s\n", static_cast<int>(bus.receive_length), line.name);
+        if (bus.receive_length > 0)
+            hex_dump(bus.received());
+    }
 }
 
-void* window_thread(void* arg)
+void* receive_thread(void* arg)
 {
-    auto& job = *static_cast<window_job*>(arg);
-    if (on_configured_line(job.bus)) {
-        collect_in_window(job);
-    } else {
-        collect_from_file(job.bus);
-        if (job.bus.receive_length > 0)
-            job.result.first_byte_us = job.result.complete_us = job.t.clock.monotonic_us() - job.sent_at_us;
-    }
+    auto& job = *static_cast<receive_job*>(arg);
+    const bool trace_thread = trace::transceiver && !job.rules.trace_times;
+    if (trace_thread)
+        std::printf("Thread %lX gestartet\n", thread_number(pthread_self()));
+    collect(job);
     {
         std::lock_guard lock(job.t.receive_mutex);
         job.t.receive_running.store(false);
     }
     job.t.receive_done.notify_one();
+    if (trace_thread && job.completed)
+        std::printf("Thread %lX regulaer beendet\n", thread_number(pthread_self()));
     return nullptr;
 }
 
 // Running before the thread exists, so a thread that has not begun yet is
 // never taken for one that has finished.
-bool start_receive_thread(transceiver& t, pthread_t& thread, void* (*body)(void*), void* job)
+bool start_receive_thread(transceiver& t, pthread_t& thread, receive_job& job)
 {
     t.stop_requested.store(false);
     t.receive_running.store(true);
-    const int rc = ::pthread_create(&thread, nullptr, body, job);
+    const int rc = ::pthread_create(&thread, nullptr, receive_thread, &job);
     if (rc == 0)
         return true;
     t.receive_running.store(false);
@@ -306,47 +255,31 @@ bool start_receive_thread(transceiver& t, pthread_t& thread, void* (*body)(void*
 
 } // namespace
 
-answer_timing receive_in_window(transceiver& t, bus_context& bus, std::int64_t sent_at_us)
-{
-    window_job job{t, bus, sent_at_us, {}};
-    pthread_t thread;
-    if (!start_receive_thread(t, thread, window_thread, &job))
-        return job.result;
-    // The thread ends by itself at the latest when its window and the longest
-    // answer have passed; the bound here only covers a line that hangs.
-    const int backstop_ms = answer_window_ms(bus.baud_rate, t.timing.margin_ms) +
-                            2 * wire_time_ms(bus.baud_rate, static_cast<std::int32_t>(bus_buffer_size)) + 1000;
-    {
-        std::unique_lock lock(t.receive_mutex);
-        if (!t.receive_done.wait_for(lock, std::chrono::milliseconds(backstop_ms),
-                                     [&] { return !t.receive_running.load(); }))
-            t.stop_requested.store(true);
-    }
-    ::pthread_join(thread, nullptr);
-    return job.result;
-}
-
-bool receive_answer(transceiver& t, bus_context& bus)
+answer_timing receive_answer(transceiver& t, bus_context& bus, const exchange_rules& rules, std::int64_t sent_at_us)
 {
     const std::int64_t start_us = t.clock.monotonic_us();
-
-    receive_job job{t, bus};
+    receive_job job{t, *t.line, bus, rules, sent_at_us, {}};
     pthread_t thread;
-    if (!start_receive_thread(t, thread, receive_thread, &job))
-        return false;
+    if (!start_receive_thread(t, thread, job))
+        return job.result;
 
-    const int slice = t.timeout_ms / 10;
-    bool answered = false;
+    bool ended = false;
     bool stopped = false;  // the daemon is ending: no waiting out the time-out
-    for (int i = 0; i < 10 && !answered && !stopped; ++i) {
-        t.clock.sleep_ms(slice);
-        answered = !t.receive_running.load();
-        stopped = !answered && stop::is_requested();
+    for (int i = 0; i < rules.slices && !ended && !stopped; ++i) {
+        if (rules.wake_on_answer) {
+            std::unique_lock lock(t.receive_mutex);
+            t.receive_done.wait_for(lock, std::chrono::milliseconds(rules.slice_ms),
+                                    [&] { return !t.receive_running.load(); });
+        } else {
+            t.clock.sleep_ms(rules.slice_ms);
+        }
+        ended = !t.receive_running.load();
+        stopped = !ended && stop::is_requested();
     }
-    if (!answered) {
+    if (!ended) {
         // The thread notices at its next poll; what it stored so far stays.
         t.stop_requested.store(true);
-        if (trace::transceiver)
+        if (trace::transceiver && !rules.trace_times)
             std::printf("Thread %lX zwangsweise beendet\n", thread_number(thread));
     }
     ::pthread_join(thread, nullptr);
@@ -355,10 +288,10 @@ bool receive_answer(transceiver& t, bus_context& bus)
         bus.clear_receive();
         t.cut_short = true;
     }
-
-    if (trace::transceiver)
+    if (trace::transceiver && !rules.trace_times)
         std::printf("timeDiff read: %d ms\n", static_cast<int>((t.clock.monotonic_us() - start_us) / 1000));
-    return answered;
+    job.result.ended = ended;
+    return job.result;
 }
 
 } // namespace velkor::link

@@ -20,8 +20,6 @@ constexpr std::uint8_t wildcard_byte = 0xFF;
 constexpr std::uint8_t last_digit = 9;
 constexpr std::uint8_t last_byte = 0xFE;  // 0xFF is the wildcard, never a value
 
-enum probe_status { nobody = 0, one_slave = 1, several = 2 };
-
 // The digit or mask byte that the position varies.
 std::uint8_t& value_at(search_state& s, std::uint8_t position)
 {
@@ -37,17 +35,18 @@ void say(const char* message)
 }
 
 // Next value on this level, or back up to the first level that still has one.
-int advance(search_state& s)
+// false when there is none: the search is over.
+bool advance(search_state& s)
 {
     while (value_at(s, s.position) == last_value(s.position) && s.position > 0)
         --s.position;
     std::uint8_t& value = value_at(s, s.position);
     if (value < last_value(s.position)) {
         ++value;
-        return 1;
+        return true;
     }
     say("slave search finished");
-    return 0;
+    return false;
 }
 
 bool read_selected(bus_context& bus, bus_line& line)
@@ -55,7 +54,7 @@ bool read_selected(bus_context& bus, bus_line& line)
     for (int attempt = 0; attempt < 2; ++attempt) {
         build_req_ud2(bus, selected_address, 1);
         exchange_once(line, bus);
-        if (check_long_frame(bus) == 1)
+        if (check_long_frame(bus))
             return true;
     }
     return false;
@@ -63,13 +62,13 @@ bool read_selected(bus_context& bus, bus_line& line)
 
 } // namespace
 
-int search_step(search_state& state, int& start_flag, bus_context& bus, bus_line& line, velkor::clock& clock,
-                std::array<std::uint8_t, 8>& mask_out)
+bool search_step(search_state& state, bool& start, bus_context& bus, bus_line& line, velkor::clock& clock,
+                 std::array<std::uint8_t, 8>& mask_out)
 {
-    if (start_flag != 0) {
+    if (start) {
         state.position = 0;
         state.digits[0] = 0;
-        start_flag = 0;
+        start = false;
         say("slave search started");
     }
     if (state.position > last_position)
@@ -90,14 +89,13 @@ int search_step(search_state& state, int& start_flag, bus_context& bus, bus_line
 
     build_select(bus, state.mask);
     exchange_once(line, bus);
-    const int ack = check_ack(bus);
-    const int status = ack == 1 ? one_slave : ack == 0 ? nobody : several;
-    if (status == nobody)
+    const ack answer = check_ack(bus);
+    if (answer == ack::none)
         return advance(state);
 
-    const bool found = status == one_slave && read_selected(bus, line);
+    const bool found = answer == ack::ok && read_selected(bus, line);
     if (trace::encode)
-        std::printf("stat = %d     err = %d\n", status, found ? 0 : 1);
+        std::printf("stat = %d     err = %d\n", answer == ack::ok ? 1 : 2, found ? 0 : 1);
 
     if (found) {
         if (trace::encode) {
@@ -115,7 +113,7 @@ int search_step(search_state& state, int& start_flag, bus_context& bus, bus_line
     if (state.position < last_position) {
         ++state.position;
         value_at(state, state.position) = 0;
-        return 1;
+        return true;
     }
     // Nothing deeper to refine: report it and carry on with the rest of the bus.
     say("2 Slaves mit gleicher Sekundaeradresse gefunden!!");

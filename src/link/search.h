@@ -16,11 +16,11 @@ struct search_state {
     std::array<std::uint8_t, 8> mask{};       // display order; 0xFF wildcard in bytes 5..8
 };
 
-// One probe. A non-zero start flag starts a new search (and is cleared).
-// Returns 1 when the caller should call again, 0 when the search is over.
+// One probe. A set start flag starts a new search (and is cleared). Returns
+// true when the caller should call again, false when the search is over.
 // mask_out receives the probed mask; the receive side of bus holds the data
 // telegram of a slave found by this step, or receive_length 0.
-int search_step(search_state& state, int& start_flag, bus_context& bus, bus_line& line, velkor::clock& clock,
-                std::array<std::uint8_t, 8>& mask_out);
+bool search_step(search_state& state, bool& start, bus_context& bus, bus_line& line, velkor::clock& clock,
+                 std::array<std::uint8_t, 8>& mask_out);
 
 } // namespace velkor::link

@@ -1,5 +1,4 @@
 #include <cerrno>
-#include <cstdio>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -98,24 +97,6 @@ void serial_line::set_break(bool on)
 {
     if (port.fd >= 0)
         ::ioctl(port.fd, on ? TIOCSBRK : TIOCCBRK);
-}
-
-// The break follows CTS; a change is seen only when the next command arrives.
-void check_bus_break(transceiver& t)
-{
-    int bits = 0;
-    if (t.line.modem_lines(bits) != 0)
-        return;
-    const bool cts = (bits & TIOCM_CTS) != 0;
-    if (cts && t.break_state == 0) {
-        t.break_state = 1;
-        t.line.set_break(true);
-        std::puts("MBUS BREAK started");
-    } else if (!cts && t.break_state == 1) {
-        t.break_state = 0;
-        t.line.set_break(false);
-        std::puts("MBUS BREAK finished");
-    }
 }
 
 } // namespace velkor::link

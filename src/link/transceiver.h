@@ -1,8 +1,8 @@
 #pragma once
 // One exchange on the M-Bus line: pre-send pause, line speed, send, and the
-// answer collected by a receive thread. classic bounds it by a time-out
-// computed from the baud rate and the frame lengths; standard by the answer
-// window of link/timing.h.
+// answer collected by a receive thread. One sequence for every line (serial
+// device, gateway, file) and both timing profiles: the line is a line_io, the
+// profile the exchange_rules of link/timing.h.
 
 #include <array>
 #include <atomic>
@@ -44,13 +44,22 @@ struct bus_line {
     // may be the late one to an earlier try, and the slave's answer to the
     // last try may still be on its way.
     virtual void answer_may_follow(int /*tries*/) {}
-
-    static constexpr int classic_collision_pause_ms = 1000;
 };
 
-// The serial device as the transceiver uses it; a test puts a fake behind it.
+// What sets a line apart in an exchange.
+struct line_traits {
+    // Each read hands over a whole answer as it stands (a file holds the
+    // request and what follows it): no echo is taken off, no frame looked
+    // for, nothing waited for.
+    bool whole_answers = false;
+    const char* name = "MBus";  // as the receive trace names it
+};
+
+// A line as the transceiver uses it: the serial device, a gateway, the file
+// transport; a test puts a fake behind it.
 struct line_io {
     virtual ~line_io() = default;
+    virtual line_traits traits() const { return {}; }
     // Opens the device again when it is closed; false while it is not there.
     virtual bool ready() = 0;
     virtual void set_speed(int baud_rate) = 0;
@@ -90,42 +99,49 @@ struct serial_line final : line_io {
     void set_break(bool on) override;
 };
 
-// Timing of the link layer for one baud rate.
-struct line_timing {
-    std::uint32_t baud_rate;
-    int pause_ms;        // before every send
-    int char_tenths_ms;  // per byte of request and answer, in tenths of a ms
-    int reaction_ms;     // added to the time-out
-    int poll_ms;         // between reads of the receive
-};
-const line_timing& timing_for(std::uint32_t baud_rate);
+// The file transport: the request is written over the start of the file the
+// bus name gives, and the answer is what the file then holds, read once.
+struct file_line final : line_io {
+    // The serial speed is set all the same: it is the configured line's.
+    line_io& speed_line;
+    const char* path = "";
+    bool answer_due = false;  // written since the last read
 
-int pause_ms(std::uint32_t baud_rate);
-int answer_timeout_ms(std::uint32_t baud_rate, std::int32_t send_length, std::uint32_t answer_mode);
-int poll_interval_ms(std::uint32_t baud_rate);
+    explicit file_line(line_io& speed) : speed_line(speed) {}
+    line_traits traits() const override { return {true, "File-IO"}; }
+    bool ready() override { return true; }
+    void set_speed(int baud_rate) override { speed_line.set_speed(baud_rate); }
+    void discard_input() override { answer_due = false; }
+    int write(std::span<const std::uint8_t> bytes) override;
+    int read(std::span<std::uint8_t> buffer) override;
+    int modem_lines(int&) override { return -1; }
+    void set_break(bool) override {}
+};
 
 struct transceiver final : bus_line {
-    line_io& line;
+    line_io& configured;  // bus_0's line: the serial device or the gateway
+    file_line file;       // the file transport, for bus names that are paths
+    line_io* line;        // the one the exchange in progress uses (use_line)
     velkor::clock& clock;
     link_timing timing;
-    int timeout_ms = 0;
     std::atomic<bool> receive_running{false};
     std::atomic<bool> stop_requested{false};
-    int break_state = 0;
-    bool cut_short = false;  // an exchange was skipped or cut short because the daemon is ending
-    // standard: the speed last set on the line (0: none yet), and the signal
-    // of the receive thread that the answer is complete.
-    std::uint32_t speed_set = 0;
+    // The receive thread's signal that the answer is complete.
     std::mutex receive_mutex;
     std::condition_variable receive_done;
+    int break_state = 0;
+    bool cut_short = false;  // an exchange was skipped or cut short because the daemon is ending
+    std::uint32_t speed_set = 0;  // the speed last set on the line (0: none yet)
     // The command's line failed: it was absent or lost at one of its exchanges.
     bool failed = false;
+    // When the line was last busy: the end of the last frame sent, or the
+    // last byte read. -1: not known (at start, after a loss).
+    std::int64_t active_us = -1;
     // Before the next request the line must fall quiet for one answer window,
     // counted from quiet_from_us at the earliest.
     bool quiet_first = false;
     std::int64_t quiet_from_us = 0;
-    // standard: when the latest requests went out, and when the last answer
-    // began and ended.
+    // When the latest requests went out, and when the last answer began and ended.
     std::array<std::int64_t, 8> sent_us{};
     std::uint32_t sends = 0;
     std::int64_t answer_began_us = 0;
@@ -134,7 +150,10 @@ struct transceiver final : bus_line {
     std::array<std::uint8_t, bus_buffer_size> unanswered{};
     std::int32_t unanswered_length = 0;
 
-    transceiver(line_io& l, velkor::clock& c) : line(l), clock(c) {}
+    transceiver(line_io& configured_line, velkor::clock& c)
+        : configured(configured_line), file(configured_line), line(&configured_line), clock(c)
+    {
+    }
     void transceive(bus_context& bus) override;
     int retries() const override;
     void collision_wait(const bus_context& bus, velkor::clock& clock) override;
@@ -143,8 +162,11 @@ struct transceiver final : bus_line {
     void answer_may_follow(int tries) override;
 };
 
-// Takes the serial device up for an exchange (opening it again when it is
-// closed). false when it is not there: the command's line has then failed.
+// The line the command's bus_context chose, for the exchange to come.
+line_io& use_line(transceiver& t, const bus_context& bus);
+
+// Takes the line up for an exchange (opening it again when it is closed).
+// false when it is not there: the command's line has then failed.
 bool line_available(transceiver& t);
 
 // The device went away during an exchange: the command's line has failed.
@@ -160,13 +182,9 @@ void settle_line(transceiver& t, const bus_context& bus);
 void remember_unanswered(transceiver& t, const bus_context& bus);
 
 // Reads and drops what arrives until the line has been quiet for one answer
-// window, counted from from_us at the earliest, at most as long as a full
-// buffer takes on the wire beyond it. The bytes dropped.
-int drop_until_quiet(transceiver& t, const bus_context& bus, std::int64_t from_us = 0);
-
-// The standard profile's exchange: pause, speed switch on a change, send until
-// drained, and the answer within its window.
-void transceive_standard(transceiver& t, bus_context& bus);
+// window, counted from quiet_since_us (which may be past), at most as long as
+// a full buffer takes on the wire beyond that. The bytes dropped.
+int drop_until_quiet(transceiver& t, const bus_context& bus, std::int64_t quiet_since_us);
 
 // Once the daemon is ending, no further frame goes on the line: true when the
 // exchange is to be skipped (no answer, marked cut short).

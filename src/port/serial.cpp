@@ -195,23 +195,22 @@ speed_t line_speed(int baud_rate)
     }
 }
 
-int serial_set_baudrate(serial_port& port, const char* path, int baud_rate)
+void serial_set_baudrate(serial_port& port, const char* path, int baud_rate)
 {
     if (port.fd < 0)
-        return 0;
+        return;
     // Taken from the device so that nothing else set on it is lost.
     if (!attribute_call(port, path, "tcgetattr", ::tcgetattr(port.fd, &port.active)))
-        return 0;
+        return;
     const speed_t speed = line_speed(baud_rate);
     ::cfsetispeed(&port.active, speed);
     ::cfsetospeed(&port.active, speed);
     if (!attribute_call(port, path, "tcflush", ::tcflush(port.fd, TCIFLUSH)) ||
         !attribute_call(port, path, "tcsetattr", ::tcsetattr(port.fd, TCSANOW, &port.active)))
-        return 0;
+        return;
     settle();
     if (trace::serial)
         std::printf("SERIAL: for %s set baudrate to %dBd\n", path, baud_rate);
-    return 0;
 }
 
 void serial_close(serial_port& port, const char* path)

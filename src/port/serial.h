@@ -50,8 +50,8 @@ void serial_lost(serial_port& port, const char* path, int error);
 speed_t line_speed(int baud_rate);
 
 // Switches the line speed, discards pending input and settles for 10 ms; a
-// closed port is left alone. Returns 0 in every case.
-int serial_set_baudrate(serial_port& port, const char* path, int baud_rate);
+// closed port is left alone; a failed call is logged, a device found gone lost.
+void serial_set_baudrate(serial_port& port, const char* path, int baud_rate);
 
 // Restores the saved settings and closes the descriptor.
 void serial_close(serial_port& port, const char* path);

@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         link::bus_context bus;
         std::copy(t.begin(), t.end(), bus.receive_buffer.begin());
         bus.receive_length = static_cast<std::int32_t>(t.size());
-        if (link::check_long_frame(bus) != 1)
+        if (!link::check_long_frame(bus))
             return 0;
     }
     // One readout document at a time, as the daemon writes them.

@@ -54,8 +54,9 @@ TEST(checks, ack)
 {
     const struct {
         const char* answer;
-        int result;
-    } cases[] = {{"", 0}, {"E5", 1}, {"E5 E5", -1}, {"E4", -1}, {"10", -1}, {"E5 00", -1}};
+        ack result;
+    } cases[] = {{"", ack::none},       {"E5", ack::ok},        {"E5 E5", ack::collision},
+                 {"E4", ack::collision}, {"10", ack::collision}, {"E5 00", ack::collision}};
     for (const auto& c : cases)
         EXPECT_EQ(c.result, check_ack(answer(hex(c.answer)))) << c.answer;
 }
@@ -119,7 +120,7 @@ TEST(checks, short_answer_never_reads_past_what_arrived)
     bus_context bus = answer(hex("68 03 03 68 08 05 72 7F 16"));
     for (std::int32_t n = 1; n <= 8; ++n) {
         bus.receive_length = n;
-        EXPECT_EQ(0, check_long_frame(bus)) << n;
+        EXPECT_FALSE(check_long_frame(bus)) << n;
     }
 }
 
@@ -139,7 +140,7 @@ TEST(checks, silent_without_trace)
 {
     trace::encode = 0;
     ::testing::internal::CaptureStdout();
-    EXPECT_EQ(0, check_long_frame(answer(hex("E5"))));
+    EXPECT_FALSE(check_long_frame(answer(hex("E5"))));
     EXPECT_EQ("", ::testing::internal::GetCapturedStdout());
 }
 

@@ -119,7 +119,7 @@ struct search_rig {
     testing::fake_clock clock;
     search_state state;
     bus_context bus;
-    int start = 1;
+    bool start = true;
     search_run run;
 
     explicit search_rig(std::vector<slave> slaves)
@@ -196,7 +196,7 @@ TEST(search, empty_bus_takes_ten_probes)
     EXPECT_TRUE(run.output.starts_with("slave search started\n")) << run.output;
     EXPECT_TRUE(run.output.ends_with("slave search finished\n")) << run.output;
     for (auto mode : rig.bus_line.answer_modes)
-        EXPECT_EQ(answer_short, mode);
+        EXPECT_EQ(answer_mode::ack, mode);
 }
 
 TEST(search, single_slave_found_without_descent)
@@ -307,7 +307,7 @@ TEST(search, start_flag_restarts_the_walk)
     for (int i = 0; i < 4; ++i)
         rig.step();
     EXPECT_EQ((std::vector<std::string>{"0FFFFFFF", "1FFFFFFF", "10FFFFFF", "11FFFFFF"}), rig.run.probes);
-    rig.start = 1;
+    rig.start = true;
     rig.step();
     EXPECT_EQ(0, rig.start);
     rig.step();

@@ -60,7 +60,7 @@ struct transceiver_pty_test : ::testing::Test {
     }
 
     // Returns the milliseconds the exchange took.
-    long long exchange(const bytes& request, std::uint32_t mode, std::uint32_t baud_rate)
+    long long exchange(const bytes& request, link::answer_mode mode, std::uint32_t baud_rate)
     {
         std::copy(request.begin(), request.end(), bus.send_buffer.begin());
         bus.send_length = static_cast<std::int32_t>(request.size());
@@ -83,12 +83,12 @@ const bytes long_frame = hex("68 0E 0E 68 08 05 72 78 56 34 12 24 40 01 07 55 00
 TEST_F(transceiver_pty_test, acknowledgement_and_collision)
 {
     meter_answers(snd_nke.size(), {hex("E5")});
-    exchange(snd_nke, link::answer_short, 9600);
+    exchange(snd_nke, link::answer_mode::ack, 9600);
     EXPECT_EQ(to_hex(snd_nke), to_hex(request_seen));
     EXPECT_EQ("E5", received());
 
     meter_answers(snd_nke.size(), {hex("E5 A3")});
-    exchange(snd_nke, link::answer_short, 38400);
+    exchange(snd_nke, link::answer_mode::ack, 38400);
     EXPECT_EQ("E5 A3", received());
 }
 
@@ -111,7 +111,7 @@ TEST_F(transceiver_pty_test, long_frame_after_noise_and_in_pieces)
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
         meter_answers(req_ud2.size(), r.chunks);
-        const long long took = exchange(req_ud2, link::answer_long, 38400);
+        const long long took = exchange(req_ud2, link::answer_mode::long_frame, 38400);
         EXPECT_EQ(frame, received());
         EXPECT_LT(took, 500 + 504);  // ended by the frame, not the time-out
     }
@@ -122,7 +122,7 @@ TEST_F(transceiver_pty_test, frame_with_0x16_inside_outlasts_a_quiet_poll)
     const bytes frame = hex("68 0E 0E 68 08 05 72 78 56 34 12 24 40 01 07 16 00 00 15 16");
     meter_answers(req_ud2.size(), {bytes(frame.begin(), frame.begin() + 16), bytes(frame.begin() + 16, frame.end())},
                   60);
-    exchange(req_ud2, link::answer_long, 9600);
+    exchange(req_ud2, link::answer_mode::long_frame, 9600);
     EXPECT_EQ(to_hex(frame), received());
 }
 
@@ -133,7 +133,7 @@ TEST_F(transceiver_pty_test, bytes_waiting_before_the_request_are_not_its_answer
         pollfd p{port.fd, POLLIN, 0};
         return ::poll(&p, 1, 0) == 1;
     }));
-    exchange(snd_nke, link::answer_short, 38400);
+    exchange(snd_nke, link::answer_mode::ack, 38400);
     EXPECT_EQ(0, bus.receive_length);
 }
 
@@ -141,7 +141,7 @@ TEST_F(transceiver_pty_test, no_answer_times_out_without_busy_waiting)
 {
     timespec cpu_before, cpu_after;
     ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu_before);
-    const long long took = exchange(req_ud2, link::answer_long, 9600);
+    const long long took = exchange(req_ud2, link::answer_mode::long_frame, 9600);
     ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu_after);
 
     EXPECT_EQ(0, bus.receive_length);
@@ -156,7 +156,7 @@ TEST_F(transceiver_pty_test, no_answer_times_out_without_busy_waiting)
 TEST_F(transceiver_pty_test, broadcast_returns_right_after_the_pause)
 {
     meter_answers(snd_nke.size(), {hex("E5")}, 0);
-    const long long took = exchange(hex("10 40 FF 3F 16"), link::answer_none, 38400);
+    const long long took = exchange(hex("10 40 FF 3F 16"), link::answer_mode::none, 38400);
     EXPECT_EQ("10 40 FF 3F 16", to_hex(request_seen));
     EXPECT_EQ(0, bus.receive_length);
     EXPECT_GE(took, 500);

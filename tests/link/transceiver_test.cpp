@@ -35,7 +35,7 @@ struct transceiver_test : ::testing::Test {
     }
     void TearDown() override { trace::transceiver = 0; }
 
-    void exchange(const bytes& request, std::uint32_t mode, std::uint32_t baud_rate)
+    void exchange(const bytes& request, link::answer_mode mode, std::uint32_t baud_rate)
     {
         std::copy(request.begin(), request.end(), bus.send_buffer.begin());
         bus.send_length = static_cast<std::int32_t>(request.size());
@@ -67,12 +67,13 @@ TEST(link_timing, follows_the_character_time_of_each_rate)
         SCOPED_TRACE(r.baud_rate);
         EXPECT_EQ(r.pause, link::pause_ms(r.baud_rate));
         EXPECT_EQ(r.poll, link::poll_interval_ms(r.baud_rate));
-        EXPECT_EQ(r.req_ud2_timeout, link::answer_timeout_ms(r.baud_rate, 5, link::answer_long));
-        EXPECT_EQ(r.ack_timeout, link::answer_timeout_ms(r.baud_rate, 5, link::answer_short));
+        EXPECT_EQ(r.req_ud2_timeout, link::answer_timeout_ms(r.baud_rate, 5, link::answer_mode::long_frame));
+        EXPECT_EQ(r.ack_timeout, link::answer_timeout_ms(r.baud_rate, 5, link::answer_mode::ack));
     }
     // A send length outside the buffer cannot stretch or shrink the wait past it.
-    EXPECT_EQ(link::answer_timeout_ms(9600, 512, 2), link::answer_timeout_ms(9600, 100000, 2));
-    EXPECT_EQ(link::answer_timeout_ms(9600, 0, 2), link::answer_timeout_ms(9600, -7, 2));
+    const auto mode = link::answer_mode::long_frame;
+    EXPECT_EQ(link::answer_timeout_ms(9600, 512, mode), link::answer_timeout_ms(9600, 100000, mode));
+    EXPECT_EQ(link::answer_timeout_ms(9600, 0, mode), link::answer_timeout_ms(9600, -7, mode));
 }
 
 TEST_F(transceiver_test, without_answer_waits_ten_slices_and_stops_the_receive_within_a_poll)
@@ -86,7 +87,7 @@ TEST_F(transceiver_test, without_answer_waits_ten_slices_and_stops_the_receive_w
         line.reads = 0;
         clock.main_sleeps.clear();
         const int start = clock.now_ms();
-        exchange(req_ud2, link::answer_long, r.baud_rate);
+        exchange(req_ud2, link::answer_mode::long_frame, r.baud_rate);
 
         std::vector<int> expected{r.pause};
         expected.insert(expected.end(), 10, r.slice);
@@ -103,7 +104,7 @@ TEST_F(transceiver_test, without_answer_waits_ten_slices_and_stops_the_receive_w
 TEST_F(transceiver_test, answer_ends_the_wait_at_the_next_slice)
 {
     line.chunks = {hex("E5")};
-    exchange(snd_nke, link::answer_short, 2400);
+    exchange(snd_nke, link::answer_mode::ack, 2400);
     EXPECT_EQ("E5", received());
     EXPECT_EQ((std::vector<int>{500, 61}), clock.main_sleeps);
     EXPECT_EQ(2, line.reads);  // the E5, then the quiet poll that ends it
@@ -112,7 +113,7 @@ TEST_F(transceiver_test, answer_ends_the_wait_at_the_next_slice)
     line.reads = 0;
     clock.main_sleeps.clear();
     line.chunks = {{}, {}, {}, {}, {}, {}, {}, long_frame};
-    exchange(req_ud2, link::answer_long, 9600);
+    exchange(req_ud2, link::answer_mode::long_frame, 9600);
     EXPECT_EQ(to_hex(long_frame), received());
     EXPECT_EQ((std::vector<int>{500, 50, 50}), clock.main_sleeps);
 }
@@ -125,7 +126,7 @@ TEST_F(transceiver_test, answer_mode_none_returns_after_the_pause_without_readin
         bus.receive_buffer.fill(0xAA);
         bus.receive_length = 7;
         line.chunks = {hex("E5")};
-        exchange(snd_nke, link::answer_none, baud_rate);
+        exchange(snd_nke, link::answer_mode::none, baud_rate);
         EXPECT_EQ(std::vector<int>{pause}, clock.main_sleeps);
         EXPECT_EQ(static_cast<int>(baud_rate), line.speeds.back());
         ASSERT_EQ(1u, line.written.size());
@@ -166,7 +167,7 @@ TEST_F(transceiver_test, long_frame_answer_runs_from_its_first_start_pattern_to_
         SCOPED_TRACE(r.name);
         line.reads = 0;
         line.chunks.assign(r.chunks.begin(), r.chunks.end());
-        exchange(req_ud2, link::answer_long, 9600);
+        exchange(req_ud2, link::answer_mode::long_frame, 9600);
         EXPECT_EQ(r.expected, received());
         if (r.reads)
             EXPECT_EQ(r.reads, line.reads);
@@ -182,20 +183,20 @@ TEST_F(transceiver_test, echo_of_the_request_is_not_the_answer)
     struct row {
         const char* name;
         bytes request;
-        std::uint32_t mode;
+        link::answer_mode mode;
         std::vector<bytes> chunks;
         std::string expected;
     };
     const row rows[] = {
-        {"acknowledgement after the echo", snd_nke, link::answer_short, {hex("10 40 FE 3E 16 E5")}, "E5"},
-        {"echo in pieces with a quiet poll", snd_nke, link::answer_short, {hex("10 40"), {}, hex("FE 3E 16"), hex("E5")},
+        {"acknowledgement after the echo", snd_nke, link::answer_mode::ack, {hex("10 40 FE 3E 16 E5")}, "E5"},
+        {"echo in pieces with a quiet poll", snd_nke, link::answer_mode::ack, {hex("10 40"), {}, hex("FE 3E 16"), hex("E5")},
          "E5"},
-        {"collision after the echo", snd_nke, link::answer_short, {hex("10 40 FE 3E 16"), hex("E5 E5")}, "E5 E5"},
-        {"echo and no answer", snd_nke, link::answer_short, {hex("10 40 FE 3E 16")}, ""},
-        {"copy that breaks off is data", snd_nke, link::answer_short, {hex("10 40 FE 00")}, "10 40 FE 00"},
-        {"copy cut short by the time-out", snd_nke, link::answer_short, {hex("10 40")}, "10 40"},
-        {"long-frame request echoed, then E5", selection, link::answer_short, {selection, hex("E5")}, "E5"},
-        {"long frame after the echo", req_ud2, link::answer_long, {hex("10 5B FE"), {}, hex("59 16"), long_frame},
+        {"collision after the echo", snd_nke, link::answer_mode::ack, {hex("10 40 FE 3E 16"), hex("E5 E5")}, "E5 E5"},
+        {"echo and no answer", snd_nke, link::answer_mode::ack, {hex("10 40 FE 3E 16")}, ""},
+        {"copy that breaks off is data", snd_nke, link::answer_mode::ack, {hex("10 40 FE 00")}, "10 40 FE 00"},
+        {"copy cut short by the time-out", snd_nke, link::answer_mode::ack, {hex("10 40")}, "10 40"},
+        {"long-frame request echoed, then E5", selection, link::answer_mode::ack, {selection, hex("E5")}, "E5"},
+        {"long frame after the echo", req_ud2, link::answer_mode::long_frame, {hex("10 5B FE"), {}, hex("59 16"), long_frame},
          to_hex(long_frame)},
     };
     for (const row& r : rows) {
@@ -210,7 +211,7 @@ TEST_F(transceiver_test, device_away_or_lost_gives_no_answer_at_once)
 {
     line.present = false;
     bus.receive_length = 3;
-    exchange(req_ud2, link::answer_long, 9600);
+    exchange(req_ud2, link::answer_mode::long_frame, 9600);
     EXPECT_EQ(0, bus.receive_length);
     EXPECT_EQ("ready, ", line.calls);
     EXPECT_EQ(std::vector<int>{500}, clock.main_sleeps);
@@ -220,7 +221,7 @@ TEST_F(transceiver_test, device_away_or_lost_gives_no_answer_at_once)
     clock.main_sleeps.clear();
     line.chunks = {hex("68 03 03")};
     line.gone_at_read = 2;
-    exchange(req_ud2, link::answer_long, 9600);
+    exchange(req_ud2, link::answer_mode::long_frame, 9600);
     EXPECT_EQ("", received());
     EXPECT_EQ((std::vector<int>{500, 50}), clock.main_sleeps);
 }
@@ -228,11 +229,11 @@ TEST_F(transceiver_test, device_away_or_lost_gives_no_answer_at_once)
 TEST_F(transceiver_test, input_waiting_before_the_request_is_discarded)
 {
     line.waiting = hex("E5");  // a late acknowledgement of an earlier request
-    exchange(snd_nke, link::answer_short, 9600);
+    exchange(snd_nke, link::answer_mode::ack, 9600);
     EXPECT_EQ("", received());
     line.waiting = long_frame;
     line.chunks = {hex("E5")};
-    exchange(snd_nke, link::answer_short, 9600);
+    exchange(snd_nke, link::answer_mode::ack, 9600);
     EXPECT_EQ("E5", received());
 }
 
@@ -252,7 +253,7 @@ TEST_F(transceiver_test, short_answer_keeps_every_byte_until_a_quiet_poll)
     for (const row& r : rows) {
         SCOPED_TRACE(r.expected);
         line.chunks.assign(r.chunks.begin(), r.chunks.end());
-        exchange(snd_nke, link::answer_short, 2400);
+        exchange(snd_nke, link::answer_mode::ack, 2400);
         EXPECT_EQ(r.expected, received());
     }
 }
@@ -265,7 +266,7 @@ TEST_F(transceiver_test, bytes_beyond_the_receive_buffer_are_dropped)
     for (std::size_t i = 0; i < stream.size(); ++i)
         stream[i] = static_cast<std::uint8_t>(i);
     line.chunks = {bytes(stream.begin(), stream.begin() + 300), bytes(stream.begin() + 300, stream.end())};
-    exchange(request, link::answer_short, 300);
+    exchange(request, link::answer_mode::ack, 300);
     ASSERT_EQ(512, bus.receive_length);
     EXPECT_TRUE(std::equal(bus.receive_buffer.begin(), bus.receive_buffer.end(), stream.begin()));
 
@@ -274,7 +275,7 @@ TEST_F(transceiver_test, bytes_beyond_the_receive_buffer_are_dropped)
     first.resize(300, 0x33);
     line.chunks = {first, hex("01 02")};
     line.reads = 0;
-    exchange(request, link::answer_long, 300);
+    exchange(request, link::answer_mode::long_frame, 300);
     ASSERT_EQ(261, bus.receive_length);
     EXPECT_EQ(0x33, bus.receive_buffer[260]);
     EXPECT_EQ(0, bus.receive_buffer[261]);
@@ -286,7 +287,7 @@ TEST_F(transceiver_test, traces_the_exchange)
     ::testing::internal::CaptureStdout();
     link::set_transceiver_trace(1);
     line.chunks = {hex("E5")};
-    exchange(snd_nke, link::answer_short, 2400);
+    exchange(snd_nke, link::answer_mode::ack, 2400);
     std::string out = captured_stdout();
     const char* answered[] = {
         "DEBUG_MBUS_TRANSCEIVER\n",
@@ -306,7 +307,7 @@ TEST_F(transceiver_test, traces_the_exchange)
     EXPECT_EQ(std::string::npos, out.find("NO ANSWER"));
 
     ::testing::internal::CaptureStdout();
-    exchange(req_ud2, link::answer_long, 2400);
+    exchange(req_ud2, link::answer_mode::long_frame, 2400);
     out = captured_stdout();
     EXPECT_NE(std::string::npos, out.find("timeout = 1810 ms\n")) << out;
     EXPECT_NE(std::string::npos, out.find(" zwangsweise beendet\n")) << out;
@@ -317,7 +318,7 @@ TEST_F(transceiver_test, traces_the_exchange)
     // An echo taken off is told.
     ::testing::internal::CaptureStdout();
     line.chunks = {hex("10 40 FE 3E 16 E5")};
-    exchange(snd_nke, link::answer_short, 2400);
+    exchange(snd_nke, link::answer_mode::ack, 2400);
     out = captured_stdout();
     EXPECT_NE(std::string::npos, out.find("RX: echo of 5 Bytes removed\nRX: 1 Bytes readed from MBus\n")) << out;
 
@@ -325,7 +326,7 @@ TEST_F(transceiver_test, traces_the_exchange)
     link::set_transceiver_trace(0);
     ::testing::internal::CaptureStdout();
     line.chunks = {hex("E5")};
-    exchange(snd_nke, link::answer_short, 2400);
+    exchange(snd_nke, link::answer_mode::ack, 2400);
     EXPECT_EQ("", captured_stdout());
     EXPECT_EQ("E5", received());
 }
@@ -353,14 +354,14 @@ TEST_F(transceiver_test, file_transport_writes_the_request_and_reads_the_file_ba
     bus.line = link::line_choice::file;
 
     write_file(path, "0123456789");
-    exchange(req_ud2, link::answer_long, 2400);
+    exchange(req_ud2, link::answer_mode::long_frame, 2400);
     EXPECT_EQ(2400, line.speeds.back());  // the serial speed is set all the same
     EXPECT_TRUE(line.written.empty());
     EXPECT_EQ(to_hex(req_ud2) + " 35 36 37 38 39", received());
     EXPECT_EQ((std::vector<int>{500, 181}), clock.main_sleeps);
 
     write_file(path, std::string(600, 'x'));
-    exchange(req_ud2, link::answer_long, 2400);
+    exchange(req_ud2, link::answer_mode::long_frame, 2400);
     EXPECT_EQ(512, bus.receive_length);
     EXPECT_EQ('x', bus.receive_buffer[511]);
 
@@ -368,7 +369,7 @@ TEST_F(transceiver_test, file_transport_writes_the_request_and_reads_the_file_ba
     for (const std::string& name : {dir.file("missing"), std::string("/dev/null")}) {
         bus.bus_name.assign(name);
         bus.receive_length = 3;
-        exchange(req_ud2, link::answer_long, 2400);
+        exchange(req_ud2, link::answer_mode::long_frame, 2400);
         EXPECT_EQ(0, bus.receive_length) << name;
     }
     EXPECT_FALSE(std::filesystem::exists(dir.file("missing")));

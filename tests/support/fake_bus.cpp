@@ -59,7 +59,7 @@ void scripted_bus::transceive(link::bus_context& bus)
     } else if (responder) {
         answer = responder(frame);
     }
-    if (bus.answer_mode == link::answer_none)
+    if (bus.answer_mode == link::answer_mode::none)
         return;
     const std::size_t n = std::min(answer.size(), bus.receive_buffer.size());
     std::copy_n(answer.begin(), n, bus.receive_buffer.begin());

@@ -32,7 +32,7 @@ struct scripted_bus final : link::bus_line {
     std::function<bytes(std::span<const std::uint8_t>)> responder;
     std::vector<bytes> sent;
     std::vector<std::uint32_t> baud_rates;
-    std::vector<std::uint32_t> answer_modes;
+    std::vector<link::answer_mode> answer_modes;
 
     int repeats = 0;     // retries(), as the standard profile has them
     bool failed = false; // a step lost the line in this command

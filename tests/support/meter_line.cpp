@@ -13,10 +13,10 @@ void meter_line::transceive(link::bus_context& bus)
 
     const sim::bus_answer answer = sim::answer_frame(meters, frame, bus.baud_rate);
     notes.push_back(answer.note);
-    if (bus.answer_mode == link::answer_none)
+    if (bus.answer_mode == link::answer_mode::none)
         return;
     std::size_t from = 0;
-    if (bus.answer_mode == link::answer_long) {
+    if (bus.answer_mode == link::answer_mode::long_frame) {
         const auto& b = answer.bytes;
         from = b.size();
         for (std::size_t i = 0; i + 3 < b.size(); ++i) {

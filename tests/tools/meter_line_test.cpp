@@ -8,7 +8,7 @@
 namespace velkor::testing {
 namespace {
 
-void load(link::bus_context& bus, const std::string& frame, std::uint32_t mode)
+void load(link::bus_context& bus, const std::string& frame, link::answer_mode mode)
 {
     const bytes f = hex(frame);
     std::copy(f.begin(), f.end(), bus.send_buffer.begin());
@@ -26,24 +26,24 @@ TEST(meter_line, collects_answers_as_the_transceiver_does_per_answer_mode)
     bus.baud_rate = 2400;
 
     // Mode 0: the meters act (the sequence restarts) but nothing is collected.
-    load(bus, "10 40 05 45 16", link::answer_none);
+    load(bus, "10 40 05 45 16", link::answer_mode::none);
     line.transceive(bus);
     EXPECT_EQ(0, bus.receive_length);
 
     // Mode 1: both acknowledgements, the collision as the reader sees it.
-    load(bus, "10 40 05 45 16", link::answer_short);
+    load(bus, "10 40 05 45 16", link::answer_mode::ack);
     line.transceive(bus);
     EXPECT_EQ("E5 E5", to_hex(bus.received()));
 
     // Mode 2: acknowledgements are no long frame; telegrams are kept from the first start on.
-    load(bus, "10 7B 05 80 16", link::answer_long);
+    load(bus, "10 7B 05 80 16", link::answer_mode::long_frame);
     line.transceive(bus);
     EXPECT_EQ(t1, to_hex(bus.received()));
-    load(bus, "10 40 05 45 16", link::answer_long);
+    load(bus, "10 40 05 45 16", link::answer_mode::long_frame);
     line.transceive(bus);
     EXPECT_EQ(0, bus.receive_length);
     line.meters.meters[1].faults.no_data = false;
-    load(bus, "10 5B 05 60 16", link::answer_long);
+    load(bus, "10 5B 05 60 16", link::answer_mode::long_frame);
     line.transceive(bus);
     EXPECT_EQ(t1 + " " + t2, to_hex(bus.received()));
 

@@ -126,10 +126,10 @@ TEST(velkor_sim, serves_the_daemons_transceiver)
 
     link::build_select(bus, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
     t.transceive(bus);
-    EXPECT_EQ(-1, link::check_ack(bus)) << to_hex(bus.received());  // four meters collide
+    EXPECT_EQ(link::ack::collision, link::check_ack(bus)) << to_hex(bus.received());  // four meters collide
     link::build_select(bus, {0x3F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
     t.transceive(bus);
-    EXPECT_EQ(1, link::check_ack(bus));
+    EXPECT_EQ(link::ack::ok, link::check_ack(bus));
 
     const struct {
         std::uint8_t address;
@@ -139,13 +139,13 @@ TEST(velkor_sim, serves_the_daemons_transceiver)
     for (const auto& r : reads) {
         link::build_req_ud2(bus, r.address, r.fcb);
         t.transceive(bus);
-        EXPECT_EQ(1, link::check_long_frame(bus));
+        EXPECT_TRUE(link::check_long_frame(bus));
         EXPECT_EQ(r.telegram, to_hex(bus.received()));
     }
     link::build_req_ud2(bus, 9, 1);
     t.transceive(bus);
     EXPECT_GT(bus.receive_length, 0);
-    EXPECT_EQ(0, link::check_long_frame(bus));  // the broken meter's checksum
+    EXPECT_FALSE(link::check_long_frame(bus));  // the broken meter's checksum
     port::serial_close(port, link_path.c_str());
 }
 

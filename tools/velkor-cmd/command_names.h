@@ -158,7 +158,7 @@ inline double worst_case_seconds(command_cost cost, std::int32_t br)
 {
     const auto rate = static_cast<std::uint32_t>(br);
     const link::link_timing standard{link::timing_profile::standard};
-    const auto exchange_ms = [&](std::int32_t sent, std::uint32_t mode, std::int32_t answer) {
+    const auto exchange_ms = [&](std::int32_t sent, link::answer_mode mode, std::int32_t answer) {
         const int classic = link::pause_ms(rate) + link::answer_timeout_ms(rate, sent, mode) + 10;
         const int repeated = (1 + standard.retries) * (standard.pause_ms + link::wire_time_ms(rate, sent) +
                                                        link::answer_window_ms(rate, standard.margin_ms) +
@@ -166,9 +166,9 @@ inline double worst_case_seconds(command_cost cost, std::int32_t br)
         return std::max(classic, repeated);
     };
     constexpr std::int32_t selection = 17, request = 5;
-    const double request_ms = exchange_ms(selection, link::answer_short, 1);
-    const double readout_ms = exchange_ms(request, link::answer_long, link::longest_long_frame);
-    const double probe_ms = request_ms + link::bus_line::classic_collision_pause_ms;
+    const double request_ms = exchange_ms(selection, link::answer_mode::ack, 1);
+    const double readout_ms = exchange_ms(request, link::answer_mode::long_frame, link::longest_long_frame);
+    const double probe_ms = request_ms + link::classic_collision_pause_ms;
     return 5 + 1.25 * (cost.requests * request_ms + cost.readouts * readout_ms + cost.probes * probe_ms) / 1000;
 }
 
