@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
+#include "base/trace.h"
 #include "control/command.h"
 #include "link/frames.h"
-#include "log/trace.h"
 
 namespace velkor::control {
 

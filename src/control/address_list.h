@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "log/text.h"
+#include "base/text.h"
 
 namespace velkor::control {
 

@@ -4,10 +4,10 @@
 
 #include <string_view>
 
+#include "base/text.h"
 #include "control/command_record.h"
 #include "control/daemon.h"
 #include "link/frames.h"
-#include "log/text.h"
 
 namespace velkor::control {
 

@@ -2,11 +2,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/config_file.h"
+#include "base/trace.h"
 #include "control/settings.h"
 #include "decode/header.h"
 #include "link/transceiver.h"
-#include "log/config_file.h"
-#include "log/trace.h"
 #include "port/file_transport.h"
 #include "port/serial.h"
 

@@ -3,11 +3,11 @@
 
 #include <cstdio>
 
+#include "base/convert.h"
+#include "base/trace.h"
 #include "control/command.h"
 #include "decode/header.h"
 #include "link/checks.h"
-#include "log/convert.h"
-#include "log/trace.h"
 
 namespace velkor::control {
 

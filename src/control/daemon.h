@@ -2,14 +2,14 @@
 // The daemon's whole lasting state, owned by main and handed down by
 // reference, so that a test can build a fresh daemon.
 
+#include "base/clock.h"
+#include "base/log.h"
 #include "control/address_list.h"
 #include "control/service.h"
 #include "control/settings.h"
 #include "link/bus_context.h"
 #include "link/search.h"
 #include "link/transceiver.h"
-#include "log/clock.h"
-#include "log/log.h"
 #include "results/result_files.h"
 
 namespace velkor::control {

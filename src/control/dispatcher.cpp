@@ -2,11 +2,11 @@
 
 #include <cstdio>
 
+#include "base/trace.h"
 #include "control/command_table.h"
 #include "link/checks.h"
 #include "link/frames.h"
 #include "link/line_choice.h"
-#include "log/trace.h"
 
 namespace velkor::control {
 

@@ -9,10 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/stop.h"
+#include "base/text.h"
+#include "base/trace.h"
 #include "control/command_table.h"
-#include "log/stop.h"
-#include "log/text.h"
-#include "log/trace.h"
 
 namespace velkor::control {
 

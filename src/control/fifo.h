@@ -4,9 +4,9 @@
 // records run: the FIFO is a byte stream, so a client that writes part of a
 // record or garbage must not make the daemon run one spliced from others.
 
+#include "base/log.h"
+#include "base/text.h"
 #include "control/command_record.h"
-#include "log/log.h"
-#include "log/text.h"
 
 namespace velkor::control {
 

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <sys/stat.h>
 
+#include "base/stop.h"
+#include "base/trace.h"
 #include "control/command_line.h"
 #include "control/daemon.h"
 #include "control/dispatcher.h"
@@ -14,8 +16,6 @@
 #include "control/service.h"
 #include "link/configured_line.h"
 #include "link/transceiver.h"
-#include "log/stop.h"
-#include "log/trace.h"
 #include "velkor_version.h"
 
 namespace {

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
+#include "base/convert.h"
+#include "base/trace.h"
 #include "control/readout.h"
-#include "log/convert.h"
-#include "log/trace.h"
 
 namespace velkor::control {
 

@@ -2,14 +2,14 @@
 
 #include <cstdio>
 
+#include "base/convert.h"
+#include "base/trace.h"
 #include "control/command.h"
 #include "control/readout.h"
 #include "decode/header.h"
 #include "decode/records.h"
 #include "link/checks.h"
 #include "link/frames.h"
-#include "log/convert.h"
-#include "log/trace.h"
 
 namespace velkor::control {
 

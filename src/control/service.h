@@ -9,8 +9,8 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
-#include "log/log.h"
-#include "log/text.h"
+#include "base/log.h"
+#include "base/text.h"
 
 namespace velkor::link {
 struct configured_line;

@@ -1,8 +1,8 @@
 #pragma once
 // The controller's settings, read once from the configuration file.
 
+#include "base/text.h"
 #include "link/timing.h"
-#include "log/text.h"
 
 namespace velkor::control {
 

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <iterator>
 
-#include "log/convert.h"
-#include "log/trace.h"
+#include "base/convert.h"
+#include "base/trace.h"
 
 namespace velkor::decode {
 

@@ -12,7 +12,7 @@
 #include <span>
 #include <string_view>
 
-#include "log/text.h"
+#include "base/text.h"
 
 namespace velkor::decode {
 

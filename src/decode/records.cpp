@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/convert.h"
+#include "base/trace.h"
 #include "decode/describe.h"
 #include "decode/value.h"
-#include "log/convert.h"
-#include "log/trace.h"
 
 namespace velkor::decode {
 namespace {

@@ -5,8 +5,8 @@
 #include <array>
 #include <cstdint>
 
+#include "base/text.h"
 #include "decode/header.h"
-#include "log/text.h"
 
 namespace velkor::decode {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "log/text.h"
+#include "base/text.h"
 
 namespace velkor::link {
 

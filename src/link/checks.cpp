@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
+#include "base/trace.h"
 #include "decode/header.h"
-#include "log/trace.h"
 
 namespace velkor::link {
 

@@ -1,8 +1,8 @@
 #pragma once
 // Judging an answer in the receive buffer.
 
+#include "base/text.h"
 #include "link/bus_context.h"
-#include "log/text.h"
 
 namespace velkor::link {
 

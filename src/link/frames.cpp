@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "base/convert.h"
 #include "decode/header.h"
-#include "log/convert.h"
 
 namespace velkor::link {
 

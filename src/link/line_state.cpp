@@ -6,9 +6,9 @@
 #include <array>
 #include <cstdio>
 
+#include "base/trace.h"
 #include "link/checks.h"
 #include "link/transceiver.h"
-#include "log/trace.h"
 
 namespace velkor::link {
 

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "log/stop.h"
-#include "log/trace.h"
+#include "base/stop.h"
+#include "base/trace.h"
 
 namespace velkor::link {
 

@@ -2,11 +2,11 @@
 
 #include <cstdio>
 
+#include "base/stop.h"
+#include "base/trace.h"
 #include "decode/header.h"
 #include "link/checks.h"
 #include "link/frames.h"
-#include "log/stop.h"
-#include "log/trace.h"
 
 namespace velkor::link {
 

@@ -4,9 +4,9 @@
 #include <array>
 #include <cstdint>
 
+#include "base/clock.h"
 #include "link/bus_context.h"
 #include "link/transceiver.h"
-#include "log/clock.h"
 
 namespace velkor::link {
 

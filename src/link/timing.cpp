@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "log/trace.h"
+#include "base/trace.h"
 
 namespace velkor::link {
 

@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <sys/ioctl.h>
 
+#include "base/stop.h"
+#include "base/trace.h"
 #include "link/checks.h"
 #include "link/receive.h"
-#include "log/stop.h"
-#include "log/trace.h"
 
 namespace velkor::link {
 

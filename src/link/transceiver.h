@@ -12,10 +12,10 @@
 #include <pthread.h>
 #include <span>
 
+#include "base/clock.h"
+#include "base/log.h"
 #include "link/bus_context.h"
 #include "link/timing.h"
-#include "log/clock.h"
-#include "log/log.h"
 
 namespace velkor::port {
 struct serial_port;

@@ -4,7 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "log/trace.h"
+#include "base/trace.h"
 
 namespace velkor::port {
 

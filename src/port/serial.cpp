@@ -9,8 +9,8 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "log/text.h"
-#include "log/trace.h"
+#include "base/text.h"
+#include "base/trace.h"
 
 namespace velkor::port {
 

@@ -4,7 +4,7 @@
 
 #include <termios.h>
 
-#include "log/log.h"
+#include "base/log.h"
 
 namespace velkor::port {
 

@@ -12,8 +12,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "log/stop.h"
-#include "log/trace.h"
+#include "base/stop.h"
+#include "base/trace.h"
 
 namespace velkor::port {
 

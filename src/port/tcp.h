@@ -5,8 +5,8 @@
 
 #include <string_view>
 
-#include "log/log.h"
-#include "log/text.h"
+#include "base/log.h"
+#include "base/text.h"
 
 namespace velkor::port {
 

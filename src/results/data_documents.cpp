@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "base/trace.h"
 #include "decode/header.h"
-#include "log/trace.h"
 #include "results/document_io.h"
 #include "results/json_text.h"
 #include "results/result_files.h"

@@ -12,8 +12,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "log/convert.h"
-#include "log/trace.h"
+#include "base/convert.h"
+#include "base/trace.h"
 #include "results/document_io.h"
 
 namespace velkor::results {

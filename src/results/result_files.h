@@ -10,11 +10,11 @@
 #include <span>
 #include <string_view>
 
+#include "base/clock.h"
+#include "base/log.h"
+#include "base/text.h"
 #include "decode/header.h"
 #include "decode/records.h"
-#include "log/clock.h"
-#include "log/log.h"
-#include "log/text.h"
 #include "results/json_text.h"
 
 namespace velkor::results {

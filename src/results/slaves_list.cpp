@@ -3,7 +3,7 @@
 
 #include <cerrno>
 
-#include "log/trace.h"
+#include "base/trace.h"
 #include "results/document_io.h"
 #include "results/json_text.h"
 #include "results/result_files.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "base/trace.h"
 #include "control/settings.h"
-#include "log/trace.h"
 #include "support/test_support.h"
 
 namespace velkor {

@@ -12,9 +12,9 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "base/trace.h"
 #include "control/daemon.h"
 #include "control/dispatcher.h"
-#include "log/trace.h"
 #include "support/fake_bus.h"
 #include "support/test_support.h"
 

@@ -10,8 +10,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "base/trace.h"
 #include "control/fifo.h"
-#include "log/trace.h"
 #include "support/process.h"
 #include "support/test_support.h"
 

@@ -4,7 +4,7 @@
 if(NOT VELKOR_SANITIZE STREQUAL "thread")
 file(GLOB decode_asan_sources CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/src/decode/*.cpp
-  ${PROJECT_SOURCE_DIR}/src/log/*.cpp)
+  ${PROJECT_SOURCE_DIR}/src/base/*.cpp)
 add_executable(decode_asan_tests
   ${decode_asan_sources}
   ${CMAKE_CURRENT_SOURCE_DIR}/decode/asan/records_property.cpp)

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/trace.h"
 #include "decode/telegram_builder.h"
-#include "log/trace.h"
 
 namespace velkor::decode {
 namespace {

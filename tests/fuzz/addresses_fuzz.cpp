@@ -2,9 +2,9 @@
 // of SETSECADR_, and the frame file FILE sends (hex text, at most 255
 // characters, made a long frame to the slave's address).
 
+#include "base/convert.h"
 #include "fuzz_support.h"
 #include "link/frames.h"
-#include "log/convert.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -11,11 +11,11 @@
 #include <memory>
 #include <vector>
 
+#include "base/clock.h"
+#include "base/log.h"
 #include "control/readout.h"
 #include "fuzz_support.h"
 #include "link/checks.h"
-#include "log/clock.h"
-#include "log/log.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // The configuration file, as both of its readers take it: the controller's
 // settings (with every trace switch) and the log's keys.
 
+#include "base/log.h"
+#include "base/trace.h"
 #include "control/settings.h"
 #include "fuzz_support.h"
-#include "log/log.h"
-#include "log/trace.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "log/trace.h"
+#include "base/trace.h"
 #include "support/fake_bus.h"
 
 namespace velkor::link {

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "base/trace.h"
 #include "decode/header.h"
 #include "link/frames.h"
-#include "log/trace.h"
 #include "support/fake_bus.h"
 
 namespace velkor::link {

@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include "base/trace.h"
 #include "link/receive.h"
 #include "link/transceiver.h"
-#include "log/trace.h"
 #include "support/fake_bus.h"
 #include "support/fake_line.h"
 

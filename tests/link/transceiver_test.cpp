@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/trace.h"
 #include "link/transceiver.h"
-#include "log/trace.h"
 #include "support/fake_bus.h"
 #include "support/fake_line.h"
 #include "support/test_support.h"

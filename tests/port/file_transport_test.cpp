@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "log/trace.h"
+#include "base/trace.h"
 #include "port/file_transport.h"
 #include "support/fake_bus.h"
 #include "support/test_support.h"

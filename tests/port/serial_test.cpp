@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "log/trace.h"
+#include "base/trace.h"
 #include "link/transceiver.h"
 #include "port/serial.h"
 #include "support/fake_bus.h"

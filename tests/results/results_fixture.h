@@ -7,7 +7,7 @@
 #include <set>
 #include <string>
 
-#include "log/trace.h"
+#include "base/trace.h"
 #include "results/result_files.h"
 #include "support/fake_bus.h"
 #include "support/test_support.h"

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "base/clock.h"
 #include "link/transceiver.h"
-#include "log/clock.h"
 
 namespace velkor::testing {
 

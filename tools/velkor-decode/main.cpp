@@ -15,11 +15,11 @@
 #include <memory>
 #include <vector>
 
+#include "base/clock.h"
+#include "base/log.h"
 #include "common/document_table.h"
 #include "control/readout.h"
 #include "link/checks.h"
-#include "log/clock.h"
-#include "log/log.h"
 #include "velkor_version.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "log/config_file.h"
+#include "base/config_file.h"
 
 namespace velkor::poll {
 

@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <new>
 
+#include "base/trace.h"
 #include "decode/records.h"
 #include "decode/telegram_builder.h"
 #include "decode/value.h"
-#include "log/trace.h"
 
 namespace {
 std::atomic<long> allocations{0};

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "log/convert.h"
+#include "base/convert.h"
 #include "support/fake_bus.h"
 #include "support/test_support.h"
 

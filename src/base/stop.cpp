@@ -1,4 +1,4 @@
-#include "log/stop.h"
+#include "base/stop.h"
 
 #include <csignal>
 

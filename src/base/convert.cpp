@@ -1,4 +1,4 @@
-#include "log/convert.h"
+#include "base/convert.h"
 
 #include <cctype>
 #include <cerrno>

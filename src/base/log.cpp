@@ -1,4 +1,4 @@
-#include "log/log.h"
+#include "base/log.h"
 
 #include <cerrno>
 #include <climits>
@@ -9,8 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "log/config_file.h"
-#include "log/trace.h"
+#include "base/config_file.h"
+#include "base/trace.h"
 
 namespace velkor::log {
 

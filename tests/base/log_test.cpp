@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "log/log.h"
-#include "log/trace.h"
+#include "base/log.h"
+#include "base/trace.h"
 #include "support/test_support.h"
 
 namespace velkor {

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <type_traits>
 
-#include "log/text.h"
+#include "base/text.h"
 
 namespace velkor::log {
 

@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "log/config_file.h"
+#include "base/config_file.h"
 #include "support/test_support.h"
 
 namespace velkor {

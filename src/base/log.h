@@ -6,7 +6,7 @@
 
 #include <string_view>
 
-#include "log/text.h"
+#include "base/text.h"
 
 namespace velkor::log {
 

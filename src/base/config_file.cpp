@@ -1,4 +1,4 @@
-#include "log/config_file.h"
+#include "base/config_file.h"
 
 #include <climits>
 #include <cstdio>

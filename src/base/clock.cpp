@@ -1,4 +1,4 @@
-#include "log/clock.h"
+#include "base/clock.h"
 
 #include <cerrno>
 #include <time.h>

@@ -1,6 +1,6 @@
 #pragma once
 // The trace switches of every module: the only process-wide globals besides
-// the stop flag (log/stop.h). They add console output and never change what
+// the stop flag (base/stop.h). They add console output and never change what
 // is sent, written or logged.
 
 namespace velkor::trace {
