@@ -6,6 +6,7 @@
 
 #include "link/transceiver.h"
 #include "port/serial.h"
+#include "port/write_all.h"
 
 namespace velkor::link {
 
@@ -25,30 +26,16 @@ int serial_line::pending_input()
     return port.fd >= 0 && ::ioctl(port.fd, FIONREAD, &waiting) == 0 ? waiting : 0;
 }
 
-// Normally one write. The port is non-blocking, so a full output queue is
-// waited out a second at a time while it drains, never for ever.
+// The port is non-blocking: write_all waits a full output queue out.
 int serial_line::write(std::span<const std::uint8_t> bytes)
 {
-    constexpr int drain_wait_ms = 1000;
-    std::size_t done = 0;
-    while (port.fd >= 0 && done < bytes.size()) {
-        const ssize_t n = ::write(port.fd, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-            continue;
-        }
-        const int error = n < 0 ? errno : EAGAIN;
-        if (error == EINTR)
-            continue;
-        pollfd writable{port.fd, POLLOUT, 0};
-        if (error == EAGAIN && ::poll(&writable, 1, drain_wait_ms) == 1 && !(writable.revents & (POLLHUP | POLLERR)))
-            continue;
-        if (port::serial_device_gone(error) || (writable.revents & (POLLHUP | POLLERR)))
-            port::serial_lost(port, path, error == EAGAIN ? ENODEV : error);
-        break;
-    }
+    if (port.fd < 0)
+        return -1;
+    const port::write_result r = port::write_all(port.fd, bytes, false);
+    if (r.error != 0 && (port::serial_device_gone(r.error) || r.hung_up))
+        port::serial_lost(port, path, r.error == EAGAIN ? ENODEV : r.error);
     // -1 only for a device that is gone; a queue that stayed full wrote what it could.
-    return port.fd < 0 ? -1 : static_cast<int>(done);
+    return port.fd < 0 ? -1 : static_cast<int>(r.written);
 }
 
 void serial_line::drain()

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 
 #include "link/timing.h"
+#include "port/write_all.h"
 
 namespace velkor::link {
 
@@ -52,28 +53,16 @@ void tcp_line::discard_input()
     }
 }
 
-// As on the serial line: a full send queue is waited out a second at a time.
+// As on the serial line: write_all waits a full send queue out.
 int tcp_line::write(std::span<const std::uint8_t> bytes)
 {
-    constexpr int drain_wait_ms = 1000;
     last_write = static_cast<std::int32_t>(bytes.size());
-    std::size_t done = 0;
-    while (port.fd >= 0 && done < bytes.size()) {
-        const ssize_t n = ::send(port.fd, bytes.data() + done, bytes.size() - done, MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-            continue;
-        }
-        const int error = n < 0 ? errno : EAGAIN;
-        if (error == EINTR)
-            continue;
-        pollfd writable{port.fd, POLLOUT, 0};
-        if (error == EAGAIN && ::poll(&writable, 1, drain_wait_ms) == 1 && !(writable.revents & (POLLHUP | POLLERR)))
-            continue;
-        port::tcp_lost(port, error == EAGAIN ? ETIMEDOUT : error);
-        break;
-    }
-    return done > 0 || bytes.empty() ? static_cast<int>(done) : -1;
+    if (port.fd < 0)
+        return bytes.empty() ? 0 : -1;
+    const port::write_result r = port::write_all(port.fd, bytes, true);
+    if (r.error != 0)
+        port::tcp_lost(port, r.error == EAGAIN ? ETIMEDOUT : r.error);
+    return r.written > 0 || bytes.empty() ? static_cast<int>(r.written) : -1;
 }
 
 // The request has left when the gateway has put it on its line: its wire time
