@@ -116,7 +116,7 @@ int main(int argc, char** argv)
         return 1;
     }
     struct stat before;
-    const bool existed = ::lstat(fifo, &before) == 0;
+    const bool existed = lock >= 0 && ::lstat(fifo, &before) == 0;
     if (lock < 0 || control::create_command_fifo(fifo) != 0) {
         std::fprintf(stderr, "velkor: cannot create %s%s: %s\n", fifo, lock < 0 ? ".lock" : "",
                      errno == EEXIST ? "it exists and is no FIFO" : std::strerror(errno));
