@@ -11,4 +11,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Test programs (and GoogleTest's discovery) run under qemu-user with the
 # target's libraries.
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64;-L;/usr/aarch64-linux-gnu)
+# VELKOR_QEMU_ROOT: where they find them, if not in the toolchain's root.
+if(NOT VELKOR_QEMU_ROOT)
+  set(VELKOR_QEMU_ROOT /usr/aarch64-linux-gnu)
+endif()
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64;-L;${VELKOR_QEMU_ROOT})

@@ -18,4 +18,8 @@ set(CMAKE_CXX_FLAGS_INIT "-D_TIME_BITS=64 -D_FILE_OFFSET_BITS=64 -Wno-psabi")
 
 # Test programs (and GoogleTest's discovery) run under qemu-user with the
 # target's libraries.
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm;-L;/usr/arm-linux-gnueabihf)
+# VELKOR_QEMU_ROOT: where they find them, if not in the toolchain's root.
+if(NOT VELKOR_QEMU_ROOT)
+  set(VELKOR_QEMU_ROOT /usr/arm-linux-gnueabihf)
+endif()
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm;-L;${VELKOR_QEMU_ROOT})
