@@ -20,6 +20,22 @@ bool is_hex_digit(char c) { return std::isxdigit(static_cast<unsigned char>(c)) 
 
 } // namespace
 
+bool whole_number(std::string_view text, int low, int high, int& out)
+{
+    if (text.empty() || text.size() > 9)
+        return false;
+    int n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        n = n * 10 + (c - '0');
+    }
+    if (n < low || n > high)
+        return false;
+    out = n;
+    return true;
+}
+
 int hex_text_to_bytes(std::span<std::uint8_t> out, int& count, std::string_view text)
 {
     int status = 0;

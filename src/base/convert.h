@@ -40,6 +40,10 @@ bool hex_string(text<N>& out, std::span<const std::uint8_t> bytes)
 // not a hex digit or the bytes did not fit.
 int hex_text_to_bytes(std::span<std::uint8_t> out, int& count, std::string_view text);
 
+// Plain decimal digits only (no sign, no blanks, at most nine) whose value
+// lies in [low, high]: true with the value in out, which is otherwise untouched.
+bool whole_number(std::string_view text, int low, int high, int& out);
+
 inline std::uint8_t low_byte(std::uint32_t value) { return static_cast<std::uint8_t>(value & 0xFF); }
 inline std::uint8_t second_byte(std::uint32_t value) { return static_cast<std::uint8_t>((value >> 8) & 0xFF); }
 

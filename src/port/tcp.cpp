@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "base/convert.h"
 #include "base/stop.h"
 #include "base/trace.h"
 
@@ -161,15 +162,8 @@ bool split_tcp_address(std::string_view address, text<256>& host, int& port_numb
         name = address.substr(0, colon);
         digits = address.substr(colon + 1);
     }
-    if (name.empty() || name.size() > host.capacity() || digits.empty() || digits.size() > 5)
-        return false;
     int number = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9')
-            return false;
-        number = number * 10 + (c - '0');
-    }
-    if (number < 1 || number > 65535)
+    if (name.empty() || name.size() > host.capacity() || !conv::whole_number(digits, 1, 65535, number))
         return false;
     host.assign(name);
     port_number = number;

@@ -5,31 +5,16 @@
 #include <cstring>
 
 #include "base/config_file.h"
+#include "base/convert.h"
 
 namespace velkor::poll {
 
 namespace {
 
-bool whole_number(std::string_view text, int low, int high, int& out)
-{
-    if (text.empty() || text.size() > 9)
-        return false;
-    int n = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        n = n * 10 + (c - '0');
-    }
-    if (n < low || n > high)
-        return false;
-    out = n;
-    return true;
-}
-
 bool decimal_field(std::string_view text)
 {
     int unused;
-    return whole_number(text, 0, 255, unused);
+    return conv::whole_number(text, 0, 255, unused);
 }
 
 // "ADDRESS[,name=NAME]"
@@ -43,7 +28,7 @@ bool read_meter(std::string_view value, meter_entry& m)
             return false;
         m.name = std::string(rest.substr(5));
     }
-    if (whole_number(address, 0, 250, m.primary))
+    if (conv::whole_number(address, 0, 250, m.primary))
         return true;
     m.secondary = std::string(address);
     return is_secondary_address(m.secondary);
@@ -73,7 +58,7 @@ bool read_poll_config(const std::string& path, poll_config& c, std::vector<std::
         problems.push_back(std::string(key) + "=" + std::string(value) + ": " + why);
     };
     const auto number = [&](std::string_view key, std::string_view value, int low, int high, int& out) {
-        if (!whole_number(value, low, high, out))
+        if (!conv::whole_number(value, low, high, out))
             bad(key, value, ("a whole number from " + std::to_string(low) + " to " + std::to_string(high) +
                              " is needed").c_str());
     };

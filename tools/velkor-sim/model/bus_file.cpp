@@ -7,6 +7,8 @@
 #include <sstream>
 #include <vector>
 
+#include "base/convert.h"
+
 namespace velkor::sim {
 
 namespace {
@@ -56,21 +58,6 @@ std::vector<std::string_view> split_words(std::string_view line)
     return words;
 }
 
-bool read_number(std::string_view word, long lowest, long highest, long& value)
-{
-    if (word.empty() || word.size() > 9)
-        return false;
-    long v = 0;
-    for (char c : word) {
-        if (c < '0' || c > '9')
-            return false;
-        v = v * 10 + (c - '0');
-    }
-    if (v < lowest || v > highest)
-        return false;
-    value = v;
-    return true;
-}
 
 int hex_digit(char c)
 {
@@ -242,18 +229,18 @@ bool keyword_line(parser& p, int line, const std::vector<std::string_view>& word
     if (p.meters.empty())
         return p.fail(line, quoted(key) + " before the first \"meter\" line");
     pending_meter& m = p.meters.back();
-    long value = 0;
+    int value = 0;
     if (key == "address") {
-        if (words.size() != 2 || !read_number(words[1], 0, 250, value))
+        if (words.size() != 2 || !conv::whole_number(words[1], 0, 250, value))
             return p.fail(line, "\"address\" takes a primary address 0..250");
-        m.address = static_cast<int>(value);
+        m.address = value;
         return true;
     }
     if (key == "baud") {
-        static constexpr long rates[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400};
+        static constexpr int rates[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400};
         bool known = false;
-        if (words.size() == 2 && read_number(words[1], 0, 38400, value)) {
-            for (long r : rates)
+        if (words.size() == 2 && conv::whole_number(words[1], 0, 38400, value)) {
+            for (int r : rates)
                 known = known || r == value;
         }
         if (!known)
@@ -262,9 +249,9 @@ bool keyword_line(parser& p, int line, const std::vector<std::string_view>& word
         return true;
     }
     if (key == "delay") {
-        if (words.size() != 2 || !read_number(words[1], 0, 10000, value))
+        if (words.size() != 2 || !conv::whole_number(words[1], 0, 10000, value))
             return p.fail(line, "\"delay\" takes the milliseconds 0..10000 before the meter answers");
-        m.delay_ms = static_cast<int>(value);
+        m.delay_ms = value;
         return true;
     }
     if (key == "fault") {
@@ -278,13 +265,13 @@ bool keyword_line(parser& p, int line, const std::vector<std::string_view>& word
             return true;
         }
         if (kind == "bad-checksum" || kind == "stop-after") {
-            if (words.size() != 3 || !read_number(words[2], 1, 9999, value))
+            if (words.size() != 3 || !conv::whole_number(words[2], 1, 9999, value))
                 return p.fail(line, quoted(kind) + " takes a telegram count from 1");
             if (kind == "bad-checksum") {
-                m.faults.bad_checksum_telegram = static_cast<int>(value);
+                m.faults.bad_checksum_telegram = value;
                 m.bad_checksum_line = line;
             } else {
-                m.faults.stop_after = static_cast<int>(value);
+                m.faults.stop_after = value;
             }
             return true;
         }
